@@ -1,0 +1,113 @@
+#pragma once
+// The list check without its windows: the counting pass, the
+// de-duplication pass and the saving of the kept lines. The main window (on
+// its worker thread) and the command-line companion both drive it; what
+// they show of its progress they learn through a CheckListener.
+#include "checking/kept_lines.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace vq::listio {
+class TextReader;
+}
+
+namespace vq::checking {
+
+inline constexpr std::string_view kCheckStopped = "邮件列表校验终止!";
+inline constexpr std::string_view kNoDuplicates = "邮件列表没有重复!";
+inline constexpr std::string_view kCheckFinished = "邮件列表校验完毕!";
+
+enum class Outcome {
+    Stopped,           // the stop button was pressed: nothing written
+    NoDuplicates,      // every line distinct: nothing written
+    DuplicatesRemoved, // the kept lines replaced the output file
+};
+
+std::string_view messageFor(Outcome outcome);
+
+struct CheckCounts {
+    int64_t total = 0;     // lines found by the counting pass
+    int64_t linesRead = 0; // lines read by the de-duplication pass
+    int64_t kept = 0;      // distinct lines
+    int64_t duplicates() const { return linesRead - kept; }
+};
+
+// "17 of Total 250..."
+std::string progressText(int64_t linesRead, int64_t total);
+
+// Counting pass: every line as the text-file reader splits them, empty
+// lines included. The reader is read to its end but not closed.
+int64_t countLines(listio::TextReader& in);
+// Opens, counts and closes.
+int64_t countLines(const std::string& fileName);
+
+// Decides when a running count is worth showing: the pass counts every line,
+// but a display wants the newest count only a few dozen times a second. The
+// clock is read once per batch of lines (or of bytes, for long lines), so the
+// pacing costs next to nothing per line.
+class ProgressPacer {
+public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr int kLinesPerLook = 1024;
+    static constexpr std::size_t kBytesPerLook = std::size_t(1) << 20;
+
+    explicit ProgressPacer(Clock::duration interval = std::chrono::milliseconds(40))
+        : interval_(interval), last_(Clock::now()) {}
+
+    // Called after each line; true when its count should be shown now.
+    bool due(std::size_t lineBytes) {
+        bytes_ += lineBytes;
+        if (++lines_ < kLinesPerLook && bytes_ < kBytesPerLook) return false;
+        lines_ = 0;
+        bytes_ = 0;
+        const auto now = Clock::now();
+        if (now - last_ < interval_) return false;
+        last_ = now;
+        return true;
+    }
+
+private:
+    Clock::duration interval_;
+    Clock::time_point last_;
+    int lines_ = 0;
+    std::size_t bytes_ = 0;
+};
+
+// What a caller shows of a running pass, in the order of the pass.
+class CheckListener {
+public:
+    virtual ~CheckListener() = default;
+    // The input is open again; nothing is read yet (progress 0 of total).
+    virtual void passStarted(int64_t /*total*/) {}
+    // A newer count of lines read; paced by ProgressPacer. The count of the
+    // last line read always arrives before passEnded.
+    virtual void progress(int64_t /*linesRead*/, int64_t /*total*/) {}
+    // The input is closed; the pass is over.
+    virtual void passEnded() {}
+    // The outcome and its counts, before anything is written.
+    virtual void outcomeReady(Outcome, const CheckCounts&) {}
+};
+
+struct CheckRun {
+    std::string input, output;
+    int64_t total = 0; // from the counting pass
+    // Runs after every line with the lines read so far (tests stop a pass at
+    // a line of their choosing with it).
+    std::function<void(int64_t linesRead)> afterLine;
+};
+
+// The de-duplication pass and its end: reads run.input again, keeps the
+// first occurrence of each line in grid (emptied first), ends early when
+// abort is set (looked at once per line, never before the first), and, when
+// not stopped and a repeat was found, saves the kept lines to run.output
+// with the whole-file saver. The grid is left filled for the caller, who
+// empties it once the outcome has been shown. Throws the list-file errors.
+Outcome removeDuplicates(const CheckRun& run, KeptLines& grid, const std::atomic<bool>& abort,
+                         CheckListener& listener, CheckCounts& counts);
+
+} // namespace vq::checking

@@ -1,0 +1,42 @@
+#pragma once
+// Inputs of the list check and what it must make of them, shared by the
+// core, command-line and window tests.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vqtest {
+
+struct CheckCase {
+    const char* name;
+    std::string input;
+    int64_t lines; // as the text-file reader splits them
+    int64_t kept;
+    std::string written; // the output when a repeat was found; "" = nothing written
+};
+
+inline const std::vector<CheckCase>& checkCases() {
+    static const std::vector<CheckCase> cases = {
+        {"RepeatsKeepFirstOccurrenceInOrder", "a\r\nb\r\na\r\nc\r\nb\r\na\r\n", 6, 3,
+         "a\r\nb\r\nc\r\n"},
+        {"AllDistinct", "a\r\nb\r\nc", 3, 3, ""},
+        {"EmptyFile", "", 0, 0, ""},
+        {"OneLine", "x@y.cn", 1, 1, ""},
+        {"CaseAndTrailingSpacesAreDistinct", "a@b.cn\r\nA@b.cn\r\na@b.cn \r\n a@b.cn\r\na@b.cn\r\n",
+         5, 4, "a@b.cn\r\nA@b.cn\r\na@b.cn \r\n a@b.cn\r\n"},
+        {"RepeatedEmptyLinesKeepOne", "\r\n\r\nx\r\n\r\n", 4, 2, "\r\nx\r\n"},
+        {"LfOnlyFileIsOneLine", "a\nb\na\nb\n", 1, 1, ""},
+        // A kept line that is a prefix of a later one, and the other way round.
+        {"PrefixesAreDistinct", "ab\r\na\r\nabc\r\n\r\nab\r\na\r\nabc\r\n", 7, 4,
+         "ab\r\na\r\nabc\r\n\r\n"},
+        {"LoneCrEndsALineAndEndMarkEndsTheList",
+         "a\rb\ra\r\n\x1A"
+         "b\r\nc\r\n",
+         3, 2, "a\r\nb\r\n"},
+        {"BytesAreKeptAsTheyAre", std::string("\xB0\xA1\0z\r\n\xB0\xA1\0Z\r\n\xB0\xA1\0z", 16), 3,
+         2, std::string("\xB0\xA1\0z\r\n\xB0\xA1\0Z\r\n", 12)},
+    };
+    return cases;
+}
+
+} // namespace vqtest
