@@ -1,0 +1,407 @@
+#include "app/Unit1.h"
+
+#include "app/gauge.h"
+#include "app/toolbar_pictures.h"
+#include "components/about.h"
+#include "filtering/parameter_grid.h"
+#include "listio/errors.h"
+#include "maintenance/Unit2.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTableView>
+#include <QToolButton>
+#include <QToolTip>
+#include <QVBoxLayout>
+#include <cerrno>
+#include <unistd.h>
+
+using vq::platform::DialogKind;
+using vq::platform::services;
+
+namespace {
+
+// Home page and feedback address of the maker.
+const QString kHomePage = QStringLiteral("https://www.example.com/veskoqindra/");
+const QString kFeedback = QStringLiteral("mailto:veskoqindra@example.com");
+
+// The design's fonts with the Linux faces that stand in for them.
+QFont formFont() {
+    QFont f;
+    f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                   QStringLiteral("DejaVu Sans"), QStringLiteral("WenQuanYi Micro Hei")});
+    f.setPixelSize(11);
+    return f;
+}
+
+QFont songFont(int px) {
+    QFont f;
+    f.setFamilies({QStringLiteral("SimSun"), QStringLiteral("宋体"),
+                   QStringLiteral("WenQuanYi Micro Hei")});
+    f.setPixelSize(px);
+    return f;
+}
+
+QFont arialFont(int px) {
+    QFont f;
+    f.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
+                   QStringLiteral("DejaVu Sans")});
+    f.setPixelSize(px);
+    return f;
+}
+
+QFrame* panel(QWidget* parent, const char* name, QFrame::Shadow shadow) {
+    auto* f = new QFrame(parent);
+    f->setObjectName(QLatin1String(name));
+    f->setFrameStyle(QFrame::Panel | shadow);
+    f->setLineWidth(1);
+    return f;
+}
+
+QLabel* label(QWidget* parent, const char* name, const QString& text) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QLatin1String(name));
+    return l;
+}
+
+void makeBlue(QLabel* l) {
+    QPalette pal = l->palette();
+    pal.setColor(QPalette::WindowText, QColor(0, 0, 255));
+    l->setPalette(pal);
+}
+
+vq::platform::FileDialog fileDialog(DialogKind kind, const char* name) {
+    vq::platform::FileDialog d;
+    d.kind = kind;
+    d.name = QLatin1String(name);
+    d.overwritePrompt = kind == DialogKind::Save;
+    return d;
+}
+
+} // namespace
+
+TForm1::TForm1(QWidget* parent)
+    : QMainWindow(parent), OpenDialog1(fileDialog(DialogKind::Open, "OpenDialog1")),
+      OpenDialog2(fileDialog(DialogKind::Open, "OpenDialog2")),
+      SaveDialog1(fileDialog(DialogKind::Save, "SaveDialog1")),
+      SaveDialog2(fileDialog(DialogKind::Save, "SaveDialog2")) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(vq::platform::kAppTitle);
+    setWindowIcon(vq::app::programIcon());
+    setFont(formFont());
+    setAutoFillBackground(true);
+
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("client"));
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    CoolBar1 = new QWidget(central);
+    CoolBar1->setObjectName(QStringLiteral("CoolBar1"));
+    CoolBar1->setFixedHeight(65);
+    Panel1 = panel(central, "Panel1", QFrame::Sunken);
+    Panel1->setLineWidth(2);
+    Panel2 = panel(central, "Panel2", QFrame::Sunken);
+    Panel2->setFixedHeight(25);
+    Panel4 = new QFrame(central);
+    Panel4->setObjectName(QStringLiteral("Panel4"));
+    Panel4->setFixedHeight(23);
+    column->addWidget(CoolBar1);
+    column->addWidget(Panel1, 1);
+    column->addWidget(Panel2);
+    column->addWidget(Panel4);
+    setCentralWidget(central);
+
+    buildMenus();
+    buildToolbar();
+    buildParameterPanels();
+    buildStatistics();
+
+    Button3.OnClick = [this] { Button3Click(); };
+    Button4.OnClick = [this] { Button4Click(); };
+
+    createTaskbarIcon();
+
+    // Outer size 610 x 398 on the design's desktop: a 602-pixel-wide client
+    // area and 351 pixels below the menu bar.
+    resize(602, 351 + menuBar()->sizeHint().height());
+    if (QScreen* s = QGuiApplication::primaryScreen()) {
+        QRect avail = s->availableGeometry();
+        move(avail.center() - QPoint(610 / 2, 398 / 2));
+    }
+
+    FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::wire(QAction* a, void (TForm1::*handler)()) {
+    connect(a, &QAction::triggered, this,
+            [this, handler] { vq::platform::guarded(this, [&] { (this->*handler)(); }); });
+}
+
+void TForm1::wire(QAbstractButton* b, void (TForm1::*handler)()) {
+    connect(b, &QAbstractButton::clicked, this,
+            [this, handler] { vq::platform::guarded(this, [&] { (this->*handler)(); }); });
+}
+
+void TForm1::buildMenus() {
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+    auto item = [this](QMenu* menu, const char* name, const QString& caption,
+                       void (TForm1::*handler)()) {
+        QAction* a = menu->addAction(caption);
+        a->setObjectName(QLatin1String(name));
+        wire(a, handler);
+        return a;
+    };
+
+    N1 = bar->addMenu(QStringLiteral("列表维护(&W)"));
+    N1->setObjectName(QStringLiteral("N1"));
+    N4 = item(N1, "N4", QStringLiteral("手动合并器(&H)"), &TForm1::N4Click);
+    N24 = item(N1, "N24", QStringLiteral("自动合并器(&A)"), &TForm1::N24Click);
+    N5 = item(N1, "N5", QStringLiteral("自动分割器(&C)"), &TForm1::N5Click);
+    N12 = item(N1, "N12", QStringLiteral("自添加列表(&T)"), &TForm1::N12Click);
+    N9 = N1->addSeparator();
+    N9->setObjectName(QStringLiteral("N9"));
+    N7 = item(N1, "N7", QStringLiteral("退 出(&Exit)"), &TForm1::N7Click);
+
+    N23 = bar->addMenu(QStringLiteral("列表过滤(&G)"));
+    N23->setObjectName(QStringLiteral("N23"));
+    N6 = item(N23, "N6", QStringLiteral("列表校验器(&V)"), &TForm1::N6Click);
+    N13 = item(N23, "N13", QStringLiteral("或条件过滤(&H)"), &TForm1::N13Click);
+    N27 = item(N23, "N27", QStringLiteral("与条件过滤(&Y)"), &TForm1::N27Click);
+
+    N2 = bar->addMenu(QStringLiteral("帮助(&H)"));
+    N2->setObjectName(QStringLiteral("N2"));
+    N8 = item(N2, "N8", QStringLiteral("帮助主题(&H)"), &TForm1::N8Click);
+    N8->setShortcut(QKeySequence(Qt::Key_F1));
+    N8->setShortcutContext(Qt::WindowShortcut);
+    addAction(N8); // F1 anywhere in the window, menu open or not
+    N22 = item(N2, "N22", QStringLiteral("反馈改进意见(&F)"), &TForm1::N22Click);
+    N10 = item(N2, "N10", QStringLiteral("访问Vesko主页(&V)"), &TForm1::N10Click);
+    N11 = item(N2, "N11", QStringLiteral("关于本软件(&A)"), &TForm1::N11Click);
+
+    N3 = bar->addAction(QStringLiteral("退出(&E)"));
+    N3->setObjectName(QStringLiteral("N3"));
+    wire(N3, &TForm1::N3Click);
+
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    N16 = item(PopupMenu1, "N16", QStringLiteral("删除参数项"), &TForm1::N16Click);
+    N18 = item(PopupMenu1, "N18", QStringLiteral("导入参数项"), &TForm1::N18Click);
+    N19 = item(PopupMenu1, "N19", QStringLiteral("导出参数项"), &TForm1::N19Click);
+    N28 = item(PopupMenu1, "N28", QStringLiteral("最小化"), &TForm1::N28Click);
+    N28->setVisible(false); // reached only through minimising
+
+    PopupMenu2 = new QMenu(this);
+    PopupMenu2->setObjectName(QStringLiteral("PopupMenu2"));
+    N17 = item(PopupMenu2, "N17", QStringLiteral("删除参数项"), &TForm1::N17Click);
+    N20 = item(PopupMenu2, "N20", QStringLiteral("导入参数项"), &TForm1::N20Click);
+    N21 = item(PopupMenu2, "N21", QStringLiteral("导出参数项"), &TForm1::N21Click);
+}
+
+void TForm1::buildToolbar() {
+    struct Spec {
+        QToolButton** button;
+        const char* name;
+        QString caption, hint;
+        vq::app::ToolPicture picture;
+        void (TForm1::*handler)();
+    };
+    const Spec specs[] = {
+        {&SpeedButton5, "SpeedButton5", QStringLiteral("自动合并"), QStringLiteral("列表自动合并"),
+         vq::app::ToolPicture::AutoMerge, &TForm1::SpeedButton5Click},
+        {&SpeedButton4, "SpeedButton4", QStringLiteral("自动分割"), QStringLiteral("列表自动分割"),
+         vq::app::ToolPicture::AutoSplit, &TForm1::SpeedButton4Click},
+        {&SpeedButton3, "SpeedButton3", QStringLiteral("校验重复"), QStringLiteral("剔除重复电邮"),
+         vq::app::ToolPicture::CheckDuplicates, &TForm1::SpeedButton3Click},
+        {&SpeedButton8, "SpeedButton8", QStringLiteral("或过滤"), QStringLiteral("或条件过滤"),
+         vq::app::ToolPicture::OrFilter, &TForm1::SpeedButton8Click},
+        {&SpeedButton6, "SpeedButton6", QStringLiteral("与过滤"), QStringLiteral("与条件过滤"),
+         vq::app::ToolPicture::AndFilter, &TForm1::SpeedButton6Click},
+        {&SpeedButton2, "SpeedButton2", QStringLiteral("如何使用"), QStringLiteral("如何使用软件"),
+         vq::app::ToolPicture::Help, &TForm1::SpeedButton2Click},
+        {&SpeedButton9, "SpeedButton9", QStringLiteral("更新版本"), QStringLiteral("下载最新版本"),
+         vq::app::ToolPicture::Update, &TForm1::SpeedButton9Click},
+    };
+    int x = 2;
+    for (const Spec& s : specs) {
+        auto* b = new QToolButton(CoolBar1);
+        b->setObjectName(QLatin1String(s.name));
+        b->setText(s.caption);
+        b->setToolTip(s.hint);
+        b->setIcon(QIcon(vq::app::toolbarPicture(s.picture)));
+        b->setIconSize(QSize(32, 32));
+        b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        b->setAutoRaise(true); // flat until the pointer is over it
+        b->setFocusPolicy(Qt::NoFocus);
+        b->setFont(songFont(12));
+        b->setGeometry(x, 2, 57, 55);
+        wire(b, s.handler);
+        *s.button = b;
+        x += 58;
+    }
+}
+
+void TForm1::buildParameterPanels() {
+    auto* row = new QHBoxLayout(Panel1);
+    row->setContentsMargins(2, 2, 2, 2);
+    row->setSpacing(0);
+    Panel3 = panel(Panel1, "Panel3", QFrame::Raised);
+    Panel3->setFixedWidth(247);
+    Panel5 = panel(Panel1, "Panel5", QFrame::Raised);
+    Panel5->setFixedWidth(248);
+    row->addWidget(Panel3);
+    row->addStretch(1);
+    row->addWidget(Panel5);
+
+    auto side = [this](QFrame* host, QLabel*& heading, const char* headingName,
+                       const QString& headingText, int headingX, QLineEdit*& edit,
+                       const char* editName, const QString& editText, QPushButton*& button,
+                       const char* buttonName, void (TForm1::*addHandler)(), QTableView*& grid,
+                       const char* gridName, int gridWidth, QMenu* popup) {
+        heading = label(host, headingName, headingText);
+        heading->setFont(songFont(12));
+        makeBlue(heading);
+        heading->move(headingX, 8);
+        heading->adjustSize();
+
+        edit = new QLineEdit(editText, host);
+        edit->setObjectName(QLatin1String(editName));
+        edit->setGeometry(8, 32, 161, 21);
+        edit->setToolTip(QStringLiteral("待过滤邮址域名后缀"));
+
+        button = new QPushButton(QStringLiteral("添加参数"), host);
+        button->setObjectName(QLatin1String(buttonName));
+        button->setGeometry(176, 29, 57, 25);
+        button->setFont(songFont(12));
+        wire(button, addHandler);
+
+        grid = createParameterGrid(host);
+        grid->setObjectName(QLatin1String(gridName));
+        grid->setGeometry(8, 64, gridWidth, 149);
+        grid->setToolTip(QStringLiteral("单击鼠标右键可删除参数"));
+        grid->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(grid, &QWidget::customContextMenuRequested, this,
+                [grid, popup](const QPoint& at) { popup->popup(grid->viewport()->mapToGlobal(at)); });
+    };
+    side(Panel3, StaticText1, "StaticText1", QStringLiteral("或条件过滤参数列表"), 56, Edit1,
+         "Edit1", QStringLiteral(".cn"), Button1, "Button1", &TForm1::Button1Click, StringGrid2,
+         "StringGrid2", 223, PopupMenu1);
+    side(Panel5, StaticText2, "StaticText2", QStringLiteral("与条件过滤参数列表"), 64, Edit2,
+         "Edit2", QStringLiteral(".com"), Button2, "Button2", &TForm1::Button2Click, StringGrid3,
+         "StringGrid3", 225, PopupMenu2);
+    QPalette white = Edit2->palette();
+    white.setColor(QPalette::Base, Qt::white);
+    Edit2->setPalette(white);
+}
+
+void TForm1::buildStatistics() {
+    // Row 1: Label7 Label8 Label4 Label1 Label2 Label3 Label5 Label6, Gauge1;
+    // row 2: Label10 Label11 Label12 Label13 Label14 Label15 Label16 Label17.
+    auto pair = [this](QWidget* host, QLabel*& caption, const char* captionName,
+                       const QString& text, QLabel*& value, const char* valueName, int x,
+                       int valueWidth, int y) {
+        caption = label(host, captionName, text);
+        caption->setFont(songFont(12));
+        makeBlue(caption);
+        caption->setGeometry(x, y, 50, 16);
+        value = label(host, valueName, QString());
+        value->setFont(arialFont(12));
+        QPalette pal = value->palette();
+        pal.setColor(QPalette::WindowText, Qt::black);
+        value->setPalette(pal);
+        value->setGeometry(x + 52, y, valueWidth, 16);
+    };
+    pair(Panel2, Label7, "Label7", QStringLiteral("列表分割"), Label8, "Label8", 6, 50, 4);
+    pair(Panel2, Label4, "Label4", QStringLiteral("地址总数"), Label1, "Label1", 112, 52, 4);
+    pair(Panel2, Label2, "Label2", QStringLiteral("删除重复"), Label3, "Label3", 220, 52, 4);
+    pair(Panel2, Label5, "Label5", QStringLiteral("有效地址"), Label6, "Label6", 328, 52, 4);
+    Gauge1 = new TGauge(Panel2);
+    Gauge1->setFont(formFont());
+    Gauge1->setGeometry(602 - 161 - 4, 4, 161, 16);
+
+    pair(Panel4, Label10, "Label10", QStringLiteral("过滤总数"), Label11, "Label11", 6, 90, 3);
+    pair(Panel4, Label12, "Label12", QStringLiteral("符合条件"), Label13, "Label13", 156, 90, 3);
+    pair(Panel4, Label14, "Label14", QStringLiteral("剩余列表"), Label15, "Label15", 306, 90, 3);
+    pair(Panel4, Label16, "Label16", QStringLiteral("无效列表"), Label17, "Label17", 456, 90, 3);
+}
+
+void TForm1::FormCreate() {
+    blankStatistics();
+    QPalette tip = QToolTip::palette();
+    tip.setColor(QPalette::ToolTipBase, QColor(0, 255, 0));
+    tip.setColor(QPalette::ToolTipText, Qt::black);
+    QToolTip::setPalette(tip);
+    wireMinimize();
+}
+
+void TForm1::blankStatistics() {
+    for (QLabel* l : {Label1, Label3, Label6, Label8, Label11, Label13, Label15, Label17})
+        l->setText(QString());
+}
+
+void TForm1::closeEvent(QCloseEvent* e) {
+    bool ok = false;
+    vq::platform::guarded(this, [&] { ok = FormCloseQuery(); });
+    if (!ok) {
+        e->ignore();
+        return;
+    }
+    Q_EMIT closing();
+    e->accept();
+}
+
+bool TForm1::FormCloseQuery() { return services().confirm(this, QStringLiteral("退出VeskoQindra?")); }
+
+void TForm1::N3Click() { close(); }
+
+void TForm1::N7Click() { N3Click(); }
+
+void TForm1::N8Click() {
+    // The help file sits beside the program and is opened by its plain name,
+    // so the program's folder becomes (and stays) current.
+    QByteArray dir = QFile::encodeName(QCoreApplication::applicationDirPath());
+    if (chdir(dir.constData()) != 0) throw vq::EInOutError(vq::codeFromErrno(errno, dir.toStdString()));
+    services().openDocument(this, QStringLiteral("Open"), QStringLiteral("brevant.chm"));
+}
+
+void TForm1::N10Click() {
+    setCursor(Qt::BusyCursor);
+    services().openDocument(this, QStringLiteral("open"), kHomePage);
+    setCursor(Qt::PointingHandCursor); // stays until the next home-page command
+}
+
+void TForm1::N22Click() { services().openDocument(this, QStringLiteral("Open"), kFeedback); }
+
+void TForm1::N11Click() {
+    AboutBox->show();
+    AboutBox->raise();
+}
+
+void TForm1::N24Click() {
+    Form2->show();
+    Form2->raise();
+    Form2->activateWindow();
+}
+
+void TForm1::SpeedButton5Click() { N24Click(); }
+void TForm1::SpeedButton4Click() { N5Click(); }
+void TForm1::SpeedButton3Click() { N6Click(); }
+void TForm1::SpeedButton8Click() { N13Click(); }
+void TForm1::SpeedButton6Click() { N27Click(); }
+void TForm1::SpeedButton2Click() { N8Click(); }
+void TForm1::SpeedButton9Click() { N10Click(); }

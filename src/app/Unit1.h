@@ -1,0 +1,158 @@
+#pragma once
+// TForm1, the main window: menu bar, toolbar, the two parameter panels, the
+// statistics panel and the gauge. Handlers are named after their control and
+// event; those of a command live in its subsystem's folder.
+#include "app/hidden_button.h"
+#include "platform/services.h"
+
+#include <QMainWindow>
+#include <QPointer>
+
+class QAction;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QTableView;
+class QAbstractButton;
+class QToolButton;
+class TGauge;
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // ---- layout (names of the design) ----
+    QWidget* CoolBar1 = nullptr;
+    QToolButton *SpeedButton5 = nullptr, *SpeedButton4 = nullptr, *SpeedButton3 = nullptr,
+                *SpeedButton8 = nullptr, *SpeedButton6 = nullptr, *SpeedButton2 = nullptr,
+                *SpeedButton9 = nullptr;
+    QFrame *Panel1 = nullptr, *Panel2 = nullptr, *Panel3 = nullptr, *Panel4 = nullptr,
+           *Panel5 = nullptr;
+    QLabel *StaticText1 = nullptr, *StaticText2 = nullptr;
+    QLineEdit *Edit1 = nullptr, *Edit2 = nullptr;
+    QPushButton *Button1 = nullptr, *Button2 = nullptr;
+    // Views on the two parameter lists; made by createParameterGrid().
+    QTableView *StringGrid2 = nullptr, *StringGrid3 = nullptr;
+    // Statistics panel: captions Label7/4/2/5 and Label10/12/14/16; values
+    // Label8/1/3/6 and Label11/13/15/17.
+    QLabel *Label1 = nullptr, *Label2 = nullptr, *Label3 = nullptr, *Label4 = nullptr,
+           *Label5 = nullptr, *Label6 = nullptr, *Label7 = nullptr, *Label8 = nullptr,
+           *Label10 = nullptr, *Label11 = nullptr, *Label12 = nullptr, *Label13 = nullptr,
+           *Label14 = nullptr, *Label15 = nullptr, *Label16 = nullptr, *Label17 = nullptr;
+    TGauge* Gauge1 = nullptr;
+    THiddenButton Button3{"Button3"}; // sets the abort flag of the list check
+    THiddenButton Button4{"Button4"}; // runs the de-duplication pass
+
+    // Menu bar and pop-up menus.
+    QMenu *N1 = nullptr, *N23 = nullptr, *N2 = nullptr;
+    QAction *N4 = nullptr, *N24 = nullptr, *N5 = nullptr, *N12 = nullptr, *N9 = nullptr,
+            *N7 = nullptr, *N6 = nullptr, *N13 = nullptr, *N27 = nullptr, *N8 = nullptr,
+            *N22 = nullptr, *N10 = nullptr, *N11 = nullptr, *N3 = nullptr;
+    QMenu *PopupMenu1 = nullptr, *PopupMenu2 = nullptr;
+    QAction *N16 = nullptr, *N18 = nullptr, *N19 = nullptr, *N28 = nullptr, *N17 = nullptr,
+            *N20 = nullptr, *N21 = nullptr;
+
+    // Shared file dialogs.
+    vq::platform::FileDialog OpenDialog1, OpenDialog2, SaveDialog1, SaveDialog2;
+
+    // ---- shell (Unit1.cpp) ----
+    void FormCreate();
+    void N3Click();  // close, through the exit confirmation
+    void N7Click();  // performs a click of N3
+    void N8Click();  // help
+    void N10Click(); // home page
+    void N22Click(); // feedback
+    void N11Click(); // About window
+    void N24Click(); // folder-merge window
+    void SpeedButton5Click();
+    void SpeedButton4Click();
+    void SpeedButton3Click();
+    void SpeedButton8Click();
+    void SpeedButton6Click();
+    void SpeedButton2Click();
+    void SpeedButton9Click();
+    // Blanks the eight value labels, the first step of most commands.
+    void blankStatistics();
+
+    // ---- maintenance/merge_handler.cpp ----
+    void N4Click(); // manual merge
+    // ---- maintenance/split_handler.cpp ----
+    void N5Click(); // splitter
+    // ---- maintenance/selfadd_handler.cpp ----
+    void N12Click(); // self-add
+
+    // ---- checking/check_handlers.cpp ----
+    void N6Click();      // list check
+    void Button3Click(); // abort flag
+    void Button4Click(); // de-duplication pass (worker thread)
+
+    // ---- filtering/filter_handlers.cpp ----
+    void N13Click(); // OR filter
+    void N27Click(); // AND filter
+    // ---- filtering/parameter_handlers.cpp ----
+    void Button1Click(); // add OR parameter
+    void Button2Click(); // add AND parameter
+    void N16Click();     // delete OR parameter
+    void N17Click();     // delete AND parameter
+    void N18Click();     // import OR parameters
+    void N20Click();     // import AND parameters
+    void N19Click();     // export OR parameters
+    void N21Click();     // export AND parameters
+
+    // ---- app/tray_wiring.cpp ----
+    void N28Click();             // hide to the notification area
+    void antTaskbarIcon1Click(); // restore from it
+    void createTaskbarIcon();    // while the window is built: antTaskbarIcon1
+    void wireMinimize();         // last step of FormCreate
+
+    // ---- state of the subsystems (each section owned by its folder) ----
+    // checking:
+    // One list check: its files, counts, abort flag, the working grid
+    // StringGrid1 and its worker (checking/check_state.h). Made by the first
+    // check; a check still running when the window goes is stopped first.
+    struct CheckState;
+    struct CheckStateDeleter {
+        void operator()(CheckState* s) const;
+    };
+    std::unique_ptr<CheckState, CheckStateDeleter> listCheck;
+    // filtering:
+    // maintenance:
+    // tray:
+    class TantTaskbarIcon* antTaskbarIcon1 = nullptr; // the icon in the notification area
+
+Q_SIGNALS:
+    // The exit was confirmed; the window closes and the program ends.
+    void closing();
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    bool FormCloseQuery(); // the exit confirmation
+
+private:
+    void buildMenus();
+    void buildToolbar();
+    void buildParameterPanels();
+    void buildStatistics();
+    // Connects an action to a handler through the error-box guard.
+    void wire(QAction* a, void (TForm1::*handler)());
+    void wire(QAbstractButton* b, void (TForm1::*handler)());
+};
+
+class TAboutBox;
+class TForm2;
+class TForm3;
+
+// The four windows, created at start-up in this order and kept to the end.
+extern TForm1* Form1;
+extern TAboutBox* AboutBox;
+extern TForm2* Form2;
+extern TForm3* Form3;
+
+// Start-up steps 2 and 3: creates the four windows, all hidden. Tests call
+// it too; destroyApplicationWindows undoes it.
+void createApplicationWindows();
+void destroyApplicationWindows();

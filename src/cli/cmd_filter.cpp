@@ -1,0 +1,54 @@
+#include "cli/cli.h"
+#include "filtering/filter_pass.h"
+#include "filtering/parameter_list.h"
+
+#include <optional>
+
+namespace {
+
+using vq::filtering::Rule;
+
+int runFilter(const std::vector<std::string>& args) {
+    auto p = vq::cli::parseArgs(args, {"--or", "--and"}, {"-p", "--params"});
+    if (!p.error.empty()) return vq::cli::usageError("filter", p.error);
+
+    std::optional<Rule> rule;
+    std::vector<std::string> rows;
+    std::vector<std::string> parameterFiles;
+    for (const auto& [name, value] : p.options) {
+        if (name == "--or" || name == "--and") {
+            const Rule r = name == "--or" ? Rule::AnyRow : Rule::EveryRow;
+            if (rule && *rule != r) return vq::cli::usageError("filter", "choose --or or --and, not both");
+            rule = r;
+        } else if (name == "-p") {
+            rows.push_back(value); // as typed: no trimming, no lower-casing
+        } else {
+            parameterFiles.push_back(value);
+        }
+    }
+    if (!rule) return vq::cli::usageError("filter", "choose --or or --and");
+    if (p.positional.size() != 3) return vq::cli::usageError("filter", "expects IN, MATCH and REST");
+
+    // The file's rows follow the typed ones, as an import would give them.
+    for (const auto& file : parameterFiles) {
+        auto imported = vq::filtering::readParameterFile(file);
+        rows.insert(rows.end(), std::make_move_iterator(imported.begin()),
+                    std::make_move_iterator(imported.end()));
+    }
+    // No rows at all is the fresh list's single empty row.
+    const vq::filtering::ParameterSearchers searchers(rows);
+    const auto counts = vq::filtering::filterList(p.positional[0], p.positional[1],
+                                                  p.positional[2], *rule, searchers);
+    vq::cli::printCount("过滤总数", counts.read);
+    vq::cli::printCount("符合条件", counts.matching);
+    vq::cli::printCount("剩余列表", counts.rest);
+    vq::cli::printCount("无效列表", counts.invalid());
+    return 0;
+}
+
+const vq::cli::Register reg({"filter", "--or|--and [-p PARAM]... [--params FILE] IN MATCH REST",
+                             "write the valid addresses of IN that contain any (--or) or every "
+                             "(--and) parameter to MATCH, the other valid ones to REST",
+                             40, runFilter});
+
+} // namespace

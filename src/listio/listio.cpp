@@ -1,0 +1,655 @@
+#include "listio/listio.h"
+
+#include "listio/errors.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace vq::listio {
+
+namespace {
+
+constexpr char kEndOfFileMark = 0x1A;
+constexpr std::size_t kAppendWindow = 128;
+// A reader of a small file needs no more buffer than the file, which matters
+// when a folder of many small lists is merged.
+constexpr std::size_t kSmallestReadBuffer = 4096;
+
+// ---- fault seam ---------------------------------------------------------
+
+std::atomic<bool> hookActive{false};
+faults::Hook& hookSlot() {
+    static faults::Hook hook;
+    return hook;
+}
+
+// Returns the errno a test wants this call to fail with, or 0.
+int injected(faults::Op op, const std::string& path) {
+    if (!hookActive.load(std::memory_order_acquire)) return 0;
+    return hookSlot()(op, path);
+}
+
+// ---- system calls, each checked and retried on EINTR --------------------
+
+int sysOpen(const std::string& path, int flags, mode_t mode = 0) {
+    if (int e = injected(faults::Op::Open, path)) {
+        errno = e;
+        return -1;
+    }
+    int fd;
+    do fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+ssize_t sysRead(int fd, const std::string& path, char* data, std::size_t size) {
+    if (int e = injected(faults::Op::Read, path)) {
+        errno = e;
+        return -1;
+    }
+    ssize_t n;
+    do n = ::read(fd, data, size);
+    while (n < 0 && errno == EINTR);
+    return n;
+}
+
+ssize_t sysPread(int fd, const std::string& path, char* data, std::size_t size, off_t at) {
+    if (int e = injected(faults::Op::Read, path)) {
+        errno = e;
+        return -1;
+    }
+    ssize_t n;
+    do n = ::pread(fd, data, size, at);
+    while (n < 0 && errno == EINTR);
+    return n;
+}
+
+// Writes everything; returns 0 or the errno of the failing call. A write
+// that takes no byte is a full device.
+int sysWriteAll(int fd, const std::string& path, const char* data, std::size_t size) {
+    while (size > 0) {
+        if (int e = injected(faults::Op::Write, path)) return e;
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (n == 0) return ENOSPC;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+// Closes the descriptor; returns 0 or the errno. The descriptor is gone
+// either way (Linux never leaves it open after close fails).
+int sysClose(int fd, const std::string& path) {
+    int e = injected(faults::Op::Close, path);
+    if (::close(fd) != 0 && errno != EINTR && e == 0) e = errno;
+    return e;
+}
+
+class FdGuard {
+public:
+    explicit FdGuard(int fd = -1) : fd_(fd) {}
+    ~FdGuard() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FdGuard(const FdGuard&) = delete;
+    FdGuard& operator=(const FdGuard&) = delete;
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+    void reset(int fd) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_;
+};
+
+// Inputs are opened with O_NONBLOCK so that a FIFO given as a list never
+// hangs the open; once the file is known to be regular, reads block as usual.
+bool clearNonBlocking(int fd) {
+    int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
+
+enum class Lock { Taken, Conflict };
+
+// Open-file-description locks bind every opening, also two in one process,
+// which classic POSIX record locks do not. A file system that cannot lock at
+// all (ENOLCK, EINVAL) is used without the sharing rule rather than refused.
+Lock lockWhole(int fd, short type) {
+    struct flock fl {};
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = 0;
+    fl.l_len = 0;
+    fl.l_pid = 0;
+    if (::fcntl(fd, F_OFD_SETLK, &fl) == 0) return Lock::Taken;
+    return (errno == EAGAIN || errno == EACCES) ? Lock::Conflict : Lock::Taken;
+}
+
+[[noreturn]] void throwErrno(int err, const std::string& path) {
+    throw EInOutError(codeFromErrno(err, path));
+}
+
+} // namespace
+
+namespace faults {
+void setHook(Hook hook) {
+    hookActive.store(false, std::memory_order_release);
+    hookSlot() = std::move(hook);
+    if (hookSlot()) hookActive.store(true, std::memory_order_release);
+}
+} // namespace faults
+
+// ==== text-file reader ====================================================
+
+TextReader::TextReader(const std::string& fileName)
+    : TextReader(fileName, kDefaultBufferSize) {}
+
+TextReader::TextReader(const std::string& fileName, std::size_t bufferSize)
+    : fileName_(fileName) {
+    FdGuard fd(sysOpen(fileName, O_RDONLY | O_NONBLOCK));
+    if (fd.get() < 0) throwErrno(errno, fileName);
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) throwErrno(errno, fileName);
+    if (!S_ISREG(st.st_mode)) throw EInOutError(iocode::AccessDenied);
+    if (!clearNonBlocking(fd.get())) throwErrno(errno, fileName);
+    if (lockWhole(fd.get(), F_RDLCK) == Lock::Conflict)
+        throw EInOutError(iocode::SharingViolation);
+    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+
+    std::size_t size = std::max<std::size_t>(bufferSize, 1);
+    if (st.st_size >= 0 && static_cast<std::uint64_t>(st.st_size) < size)
+        size = std::min(size, std::max<std::size_t>(st.st_size + 1, kSmallestReadBuffer));
+    buf_.resize(size);
+    fd_ = fd.release();
+}
+
+TextReader::~TextReader() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void TextReader::checkOpen() const {
+    if (fd_ < 0) throw EInOutError(iocode::FileNotOpen);
+    if (pendingError_) throw EInOutError(pendingError_);
+}
+
+void TextReader::fail(int code) {
+    pendingError_ = code;
+    eof_ = true;
+    pos_ = end_ = 0;
+    throw EInOutError(code);
+}
+
+// Refills the whole buffer; the caller has consumed everything in it.
+bool TextReader::fill() {
+    pos_ = end_ = 0;
+    if (eof_) return false;
+    ssize_t n = sysRead(fd_, fileName_, buf_.data(), buf_.size());
+    if (n < 0) fail(codeFromErrno(errno, fileName_));
+    if (n == 0) {
+        eof_ = true;
+        return false;
+    }
+    end_ = static_cast<std::size_t>(n);
+    // Cutting the buffer at the mark once per fill keeps the per-line scan to
+    // a single memchr for CR.
+    if (const void* mark = std::memchr(buf_.data(), kEndOfFileMark, end_)) {
+        end_ = static_cast<std::size_t>(static_cast<const char*>(mark) - buf_.data());
+        eof_ = true;
+    }
+    return end_ > 0;
+}
+
+bool TextReader::ensureData() {
+    for (;;) {
+        if (pos_ < end_) {
+            if (skipLF_) {
+                skipLF_ = false;
+                if (buf_[pos_] == '\n') {
+                    ++pos_;
+                    continue;
+                }
+            }
+            return true;
+        }
+        if (!fill()) return false;
+    }
+}
+
+bool TextReader::atEnd() {
+    checkOpen();
+    return !ensureData();
+}
+
+std::string_view TextReader::readLine() {
+    checkOpen();
+    if (!ensureData()) return {};
+    const char* base = buf_.data();
+    const char* start = base + pos_;
+    std::size_t avail = end_ - pos_;
+    if (const void* found = std::memchr(start, '\r', avail)) {
+        const char* cr = static_cast<const char*>(found);
+        pos_ = static_cast<std::size_t>(cr - base) + 1;
+        if (pos_ < end_) {
+            if (base[pos_] == '\n') ++pos_;
+        } else {
+            skipLF_ = true; // the LF, if any, comes with the next fill
+        }
+        return {start, static_cast<std::size_t>(cr - start)};
+    }
+
+    // The line runs past this fill: gather it in long_ until a CR, the mark
+    // or the physical end.
+    long_.assign(start, avail);
+    pos_ = end_;
+    while (fill()) {
+        const void* found = std::memchr(base, '\r', end_);
+        if (!found) {
+            long_.append(base, end_);
+            pos_ = end_;
+            continue;
+        }
+        std::size_t len = static_cast<std::size_t>(static_cast<const char*>(found) - base);
+        long_.append(base, len);
+        pos_ = len + 1;
+        if (pos_ < end_) {
+            if (base[pos_] == '\n') ++pos_;
+        } else {
+            skipLF_ = true;
+        }
+        break;
+    }
+    return long_;
+}
+
+void TextReader::readLine(std::string& line) { line.assign(readLine()); }
+
+namespace {
+
+// Finds the first CR that is not followed by LF inside [p, p + n) - a CR in
+// the last byte counts, since its LF may come with the next fill - and adds
+// the CRs before it to `crs`. Returns n when every CR has its LF.
+std::size_t findLoneCr(const char* p, std::size_t n, int64_t& crs) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Sixteen bytes at a time: a CR in byte j is fine when byte j + 1 is LF.
+    // CRs are counted in byte-wide lanes, summed at most every 255 steps so
+    // that no lane overflows. A step holding a lone CR is left to the byte
+    // loop below, which counts the CRs before it.
+    const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'), zero = _mm_setzero_si128();
+    bool lone = false;
+    while (!lone && n - i >= 17) {
+        const std::size_t steps = std::min<std::size_t>((n - i - 1) / 16, 255);
+        __m128i lanes = zero;
+        for (std::size_t k = 0; k < steps; ++k, i += 16) {
+            const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+            const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 1));
+            const __m128i isCr = _mm_cmpeq_epi8(here, cr);
+            if (_mm_movemask_epi8(_mm_andnot_si128(_mm_cmpeq_epi8(next, lf), isCr)) != 0) {
+                lone = true;
+                break;
+            }
+            lanes = _mm_sub_epi8(lanes, isCr);
+        }
+        const __m128i sums = _mm_sad_epu8(lanes, zero);
+        crs += _mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4);
+    }
+#endif
+    for (; i < n; ++i) {
+        if (p[i] != '\r') continue;
+        if (i + 1 == n || p[i + 1] != '\n') return i;
+        ++crs;
+    }
+    return n;
+}
+
+} // namespace
+
+// The output of a line copy is the input with every lone CR turned into CR
+// LF and a CR LF after an unterminated last line, so runs of CR LF lines can
+// be handed over in one piece instead of line by line.
+int64_t TextReader::copyLinesTo(TextWriter& out) {
+    checkOpen();
+    int64_t lines = 0;
+    bool lineOpen = false; // the output does not yet end with a line end
+    while (ensureData()) {
+        const char* p = buf_.data() + pos_;
+        const std::size_t n = end_ - pos_;
+        const std::size_t lone = findLoneCr(p, n, lines);
+        if (lone == n) {
+            out.writeRaw(p, n);
+            lineOpen = !(n >= 2 && p[n - 2] == '\r' && p[n - 1] == '\n');
+            pos_ = end_;
+            continue;
+        }
+        out.writeRaw(p, lone + 1);
+        out.writeRaw("\n", 1);
+        ++lines;
+        lineOpen = false;
+        pos_ += lone + 1;
+        if (pos_ == end_) skipLF_ = true; // its LF, if any, is the next fill's first byte
+    }
+    if (lineOpen) {
+        out.writeRaw("\r\n", 2);
+        ++lines;
+    }
+    return lines;
+}
+
+void TextReader::close() {
+    if (fd_ < 0) throw EInOutError(iocode::FileNotOpen);
+    int fd = std::exchange(fd_, -1);
+    pos_ = end_ = 0;
+    std::vector<char>().swap(buf_);
+    std::string().swap(long_);
+    if (int e = sysClose(fd, fileName_)) throwErrno(e, fileName_);
+}
+
+// ==== text-file writer and appender =======================================
+
+TextWriter::TextWriter(const std::string& fileName) : TextWriter(fileName, kDefaultBufferSize) {}
+
+TextWriter::TextWriter(const std::string& fileName, std::size_t bufferSize)
+    : capacity_(std::max<std::size_t>(bufferSize, 2)) {
+    open(fileName, false);
+}
+
+TextWriter::~TextWriter() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void TextWriter::open(const std::string& fileName, bool append) {
+    fileName_ = fileName;
+    // No O_TRUNC: the file is emptied only once the lock is ours, so a create
+    // refused under the sharing rule leaves the holder's file as it was.
+    int flags = (append ? O_RDWR : O_WRONLY | O_CREAT) | O_NONBLOCK;
+    FdGuard fd(sysOpen(fileName, flags, 0666));
+    if (fd.get() < 0) throwErrno(errno, fileName);
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) throwErrno(errno, fileName);
+    const bool regular = S_ISREG(st.st_mode);
+    // Writing a list to a character device (/dev/null) is fine; folders,
+    // FIFOs, sockets and disks are not lists.
+    if (!(regular || (!append && S_ISCHR(st.st_mode))))
+        throw EInOutError(iocode::AccessDenied);
+    if (!clearNonBlocking(fd.get())) throwErrno(errno, fileName);
+    if (regular && lockWhole(fd.get(), F_WRLCK) == Lock::Conflict)
+        throw EInOutError(iocode::SharingViolation);
+
+    if (append) {
+        // Only the last 128 bytes are searched for an end-of-file mark; an
+        // earlier mark stays where it is.
+        const std::size_t n = static_cast<std::size_t>(
+            std::min<off_t>(st.st_size, static_cast<off_t>(kAppendWindow)));
+        const off_t windowStart = st.st_size - static_cast<off_t>(n);
+        char tail[kAppendWindow];
+        std::size_t got = 0;
+        while (got < n) {
+            ssize_t r = sysPread(fd.get(), fileName, tail + got, n - got,
+                                 windowStart + static_cast<off_t>(got));
+            if (r < 0) throwErrno(errno, fileName);
+            if (r == 0) break; // the file shrank meanwhile
+            got += static_cast<std::size_t>(r);
+        }
+        if (const void* mark = std::memchr(tail, kEndOfFileMark, got)) {
+            off_t cut = windowStart + (static_cast<const char*>(mark) - tail);
+            if (::ftruncate(fd.get(), cut) != 0) throwErrno(errno, fileName);
+        }
+        if (::lseek(fd.get(), 0, SEEK_END) < 0) throwErrno(errno, fileName);
+    } else if (regular) {
+        // An empty file is left alone: on ext4 a truncate makes the close
+        // wait for the whole text to be handed to the disk.
+        off_t size = ::lseek(fd.get(), 0, SEEK_END);
+        if (size < 0) throwErrno(errno, fileName);
+        if (size > 0 && ::ftruncate(fd.get(), 0) != 0) throwErrno(errno, fileName);
+        if (::lseek(fd.get(), 0, SEEK_SET) < 0) throwErrno(errno, fileName);
+    }
+    buf_.resize(capacity_);
+    used_ = 0;
+    fd_ = fd.release();
+}
+
+TextAppender::TextAppender(const std::string& fileName) { open(fileName, true); }
+
+void TextWriter::fail(int code) {
+    // What the buffer still holds is dropped: nothing is written after a
+    // failure, and the file is released at once.
+    used_ = 0;
+    if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+    throw EInOutError(code);
+}
+
+void TextWriter::writeAll(const char* data, std::size_t size) {
+    if (int e = sysWriteAll(fd_, fileName_, data, size)) fail(codeFromErrno(e, fileName_));
+}
+
+void TextWriter::flush() {
+    if (used_ == 0) return;
+    std::size_t n = std::exchange(used_, 0);
+    writeAll(buf_.data(), n);
+}
+
+void TextWriter::writeRaw(const char* data, std::size_t size) {
+    if (fd_ < 0) throw EInOutError(iocode::FileNotOpen);
+    if (size <= capacity_ - used_) {
+        std::memcpy(buf_.data() + used_, data, size);
+        used_ += size;
+        return;
+    }
+    flush();
+    if (size >= capacity_ / 2) {
+        writeAll(data, size); // a big block goes out without a copy
+    } else {
+        std::memcpy(buf_.data(), data, size);
+        used_ = size;
+    }
+}
+
+void TextWriter::writeLine(std::string_view line) {
+    if (fd_ < 0) throw EInOutError(iocode::FileNotOpen);
+    const std::size_t need = line.size() + 2;
+    if (need > capacity_ - used_) {
+        flush();
+        if (need > capacity_) {
+            // Too long for the buffer: straight to the file, CR LF follows
+            // through the buffer.
+            writeAll(line.data(), line.size());
+            buf_[0] = '\r';
+            buf_[1] = '\n';
+            used_ = 2;
+            return;
+        }
+    }
+    char* d = buf_.data() + used_;
+    if (!line.empty()) std::memcpy(d, line.data(), line.size());
+    d[line.size()] = '\r';
+    d[line.size() + 1] = '\n';
+    used_ += need;
+}
+
+void TextWriter::close() {
+    if (fd_ < 0) throw EInOutError(iocode::FileNotOpen);
+    flush();
+    int fd = std::exchange(fd_, -1);
+    std::vector<char>().swap(buf_);
+    if (int e = sysClose(fd, fileName_)) throwErrno(e, fileName_);
+}
+
+// ==== whole-file loader ===================================================
+
+std::vector<std::string> splitWholeText(std::string_view bytes) {
+    if (const void* nul = std::memchr(bytes.data(), '\0', bytes.size()))
+        bytes = bytes.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - bytes.data()));
+    std::vector<std::string> lines;
+    const char* p = bytes.data();
+    const char* const end = p + bytes.size();
+    while (p < end) {
+        const char* e = p;
+        while (e < end && *e != '\r' && *e != '\n') ++e;
+        lines.emplace_back(p, e);
+        if (e == end) break;
+        // CR LF is one line end; a lone CR or a lone LF is one too, so LF CR
+        // ends two lines.
+        p = (*e == '\r' && e + 1 < end && e[1] == '\n') ? e + 2 : e + 1;
+    }
+    return lines;
+}
+
+std::vector<std::string> loadLines(const std::string& fileName) {
+    FdGuard fd(sysOpen(fileName, O_RDONLY | O_NONBLOCK));
+    if (fd.get() < 0) throw EFOpenError(fileName);
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || !clearNonBlocking(fd.get()) ||
+        lockWhole(fd.get(), F_RDLCK) == Lock::Conflict)
+        throw EFOpenError(fileName);
+
+    std::string text;
+    text.resize(static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)) + 1);
+    std::size_t used = 0;
+    for (;;) {
+        if (used == text.size()) text.resize(text.size() * 2);
+        ssize_t n = sysRead(fd.get(), fileName, text.data() + used, text.size() - used);
+        if (n < 0) throw EReadError();
+        if (n == 0) break;
+        used += static_cast<std::size_t>(n);
+    }
+    text.resize(used);
+    int fdNum = fd.release();
+    if (sysClose(fdNum, fileName) != 0) throw EReadError();
+    return splitWholeText(text);
+}
+
+// ==== whole-file saver ====================================================
+
+namespace {
+
+std::string folderOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The name a save really replaces: symbolic links are followed so that the
+// file a link points to gets the new text and the link stays a link.
+// Returns false on a loop of links.
+bool followLinks(std::string& path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+        std::string target(PATH_MAX, '\0');
+        ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n < 0 || static_cast<std::size_t>(n) >= target.size()) return false;
+        target.resize(static_cast<std::size_t>(n));
+        path = (!target.empty() && target[0] == '/') ? target : folderOf(path) + target;
+    }
+    return false;
+}
+
+// A new, exclusively created file beside the target. Returns -1 with errno.
+int createTemporary(const std::string& folder, std::string& name) {
+    static std::atomic<unsigned> serial{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = folder + ".vq-save-" + std::to_string(::getpid()) + "-" +
+               std::to_string(serial.fetch_add(1)) + ".tmp";
+        int fd = sysOpen(name, O_WRONLY | O_CREAT | O_EXCL, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+// Writes the text over the open file itself: used for devices and when the
+// folder refuses a temporary file.
+void saveInPlace(FdGuard& fd, const std::string& path, std::string_view text, bool truncate) {
+    if (truncate && ::ftruncate(fd.get(), 0) != 0) throw EWriteError();
+    if (sysWriteAll(fd.get(), path, text.data(), text.size()) != 0) throw EWriteError();
+    if (sysClose(fd.release(), path) != 0) throw EWriteError();
+}
+
+} // namespace
+
+void saveText(const std::string& fileName, std::string_view text) {
+    std::string target = fileName;
+    if (!followLinks(target)) throw EFCreateError(fileName);
+
+    // The existing target is opened and locked first: a file another opening
+    // holds is refused before anything is written, and the lock is kept until
+    // the new text has replaced it.
+    FdGuard old(sysOpen(target, O_WRONLY | O_NONBLOCK));
+    struct stat st {};
+    if (old.get() >= 0) {
+        if (::fstat(old.get(), &st) != 0 || !clearNonBlocking(old.get()))
+            throw EFCreateError(fileName);
+        if (S_ISCHR(st.st_mode)) return saveInPlace(old, target, text, false);
+        if (!S_ISREG(st.st_mode) || lockWhole(old.get(), F_WRLCK) == Lock::Conflict)
+            throw EFCreateError(fileName);
+    } else if (errno != ENOENT) {
+        throw EFCreateError(fileName);
+    }
+    const bool replacing = old.get() >= 0;
+
+    std::string tempName;
+    FdGuard temp(createTemporary(folderOf(target), tempName));
+    if (temp.get() < 0) {
+        // Only a folder that refuses new files while the file itself may be
+        // written sends the text straight into the old file.
+        if (replacing && (errno == EACCES || errno == EPERM))
+            return saveInPlace(old, target, text, true);
+        throw EFCreateError(fileName);
+    }
+    struct RemoveUnlessKept {
+        const std::string& name;
+        bool keep = false;
+        ~RemoveUnlessKept() {
+            if (!keep) ::unlink(name.c_str());
+        }
+    } cleanup{tempName};
+
+    if (replacing) {
+        if (::fchmod(temp.get(), st.st_mode & 07777) != 0) throw EFCreateError(fileName);
+        if (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) {
+            // Keeping the owner needs privileges; without them the file
+            // becomes the saver's own, as any newly written file would.
+            [[maybe_unused]] int ignored = ::fchown(temp.get(), st.st_uid, st.st_gid);
+        }
+    }
+    if (sysWriteAll(temp.get(), tempName, text.data(), text.size()) != 0) throw EWriteError();
+    // The text must be on disk before the name points at it, or a crash could
+    // leave an empty file where the old list was.
+    if (int e = injected(faults::Op::Sync, tempName); e != 0 || ::fdatasync(temp.get()) != 0)
+        throw EWriteError();
+    if (sysClose(temp.release(), tempName) != 0) throw EWriteError();
+    if (int e = injected(faults::Op::Rename, tempName);
+        e != 0 || ::rename(tempName.c_str(), target.c_str()) != 0)
+        throw EFCreateError(fileName);
+    cleanup.keep = true;
+}
+
+void saveLines(const std::string& fileName, const std::vector<std::string>& lines) {
+    std::size_t total = 0;
+    for (const auto& l : lines) total += l.size() + 2;
+    std::string text;
+    text.reserve(total);
+    for (const auto& l : lines) {
+        text += l;
+        text += "\r\n";
+    }
+    saveText(fileName, text);
+}
+
+} // namespace vq::listio

@@ -1,0 +1,122 @@
+#pragma once
+// The five access modes of list files. Lines are bytes and are never
+// decoded. Every opening takes an open-file-description lock so that the
+// sharing rule holds between openings in this and other processes:
+// reader and loader share, writer, appender and saver are exclusive; a
+// conflict is I/O error 32.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vq::listio {
+
+// Large enough that a list is read and written in a few big system calls.
+inline constexpr std::size_t kDefaultBufferSize = std::size_t(1) << 20;
+
+class TextWriter;
+
+// Text-file reader: a line ends at CR or CR LF; LF is data; the first 0x1A
+// ends the readable data.
+class TextReader {
+public:
+    explicit TextReader(const std::string& fileName); // throws EInOutError
+    // Tests use tiny buffers to put line ends on fill boundaries.
+    TextReader(const std::string& fileName, std::size_t bufferSize);
+    ~TextReader();
+    TextReader(const TextReader&) = delete;
+    TextReader& operator=(const TextReader&) = delete;
+
+    // True when no byte is left before the end-of-file mark or the file's end.
+    // A read failure found here throws EInOutError.
+    bool atEnd();
+    // The next line; the view stays valid until the next call on this reader.
+    // At the end it yields an empty line and consumes nothing.
+    std::string_view readLine();
+    void readLine(std::string& line);
+    // Writes every remaining line to `out`, each followed by CR LF, exactly as
+    // a loop of atEnd / readLine / writeLine would, but in large blocks.
+    // Returns the number of lines.
+    int64_t copyLinesTo(TextWriter& out);
+    void close();
+    const std::string& fileName() const { return fileName_; }
+
+private:
+    bool fill(); // false at the end of the readable data
+    bool ensureData(); // false at the end; drops an LF owed to a CR of the last fill
+    void checkOpen() const;
+    void fail(int code);
+    std::string fileName_;
+    int fd_ = -1;
+    std::vector<char> buf_;
+    std::size_t pos_ = 0, end_ = 0;
+    bool eof_ = false;     // physical end or end-of-file mark reached in the buffer stream
+    int pendingError_ = 0; // read failure to raise at the next check
+    std::string long_;     // a line that spans buffer fills
+    bool skipLF_ = false;  // the last line ended at a CR that was the last byte of a fill
+};
+
+// Text-file writer: creates or empties the file; every line gets CR LF.
+class TextWriter {
+public:
+    explicit TextWriter(const std::string& fileName); // throws EInOutError
+    TextWriter(const std::string& fileName, std::size_t bufferSize);
+    // Destroyed without close() (a failure is unwinding), the buffer is
+    // discarded: nothing more is written after a failure.
+    ~TextWriter();
+    TextWriter(const TextWriter&) = delete;
+    TextWriter& operator=(const TextWriter&) = delete;
+
+    void writeLine(std::string_view line);
+    void close();
+    const std::string& fileName() const { return fileName_; }
+
+protected:
+    friend class TextReader; // copyLinesTo hands over whole blocks of lines
+    void writeRaw(const char* data, std::size_t size);
+    TextWriter() = default;
+    void open(const std::string& fileName, bool append);
+    void flush();
+    void writeAll(const char* data, std::size_t size);
+    [[noreturn]] void fail(int code);
+    std::size_t capacity_ = kDefaultBufferSize;
+    std::string fileName_;
+    int fd_ = -1;
+    std::vector<char> buf_;
+    std::size_t used_ = 0;
+};
+
+// Text-file appender: the file must exist; a 0x1A within its last 128 bytes
+// cuts the file there before the first line is added at its end.
+class TextAppender : public TextWriter {
+public:
+    explicit TextAppender(const std::string& fileName); // throws EInOutError
+};
+
+// Whole-file loader: the text ends at the first NUL; CR LF, lone CR and lone
+// LF end lines; a line end at the very end adds no empty line.
+// Throws EFOpenError when the file cannot be opened.
+std::vector<std::string> loadLines(const std::string& fileName);
+// The loader's cutting rule on text already in memory.
+std::vector<std::string> splitWholeText(std::string_view bytes);
+
+// Whole-file saver: every entry followed by CR LF, written in one piece. The
+// target is replaced only once the new text is completely on disk, so a
+// failed save never destroys the old file.
+// Throws EFCreateError or EWriteError.
+void saveLines(const std::string& fileName, const std::vector<std::string>& lines);
+void saveText(const std::string& fileName, std::string_view text);
+
+// Test seam: a hook consulted before each system call of the modes. A
+// nonzero return is taken as the errno of that call, which is then not
+// made, so tests can fail any step on purpose. `path` is the file the call
+// works on (for the saver's temporary file, its own name).
+namespace faults {
+enum class Op { Open, Read, Write, Sync, Close, Rename };
+using Hook = std::function<int(Op op, const std::string& path)>;
+void setHook(Hook hook); // an empty hook removes it
+} // namespace faults
+
+} // namespace vq::listio

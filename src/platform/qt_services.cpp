@@ -1,0 +1,148 @@
+// The real desktop services: Qt's own widget dialogs with the program's
+// Chinese captions and buttons.
+#include "platform/services.h"
+
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace vq::platform {
+
+namespace {
+
+const QString kOk = QStringLiteral("确定");
+const QString kCancel = QStringLiteral("放弃");
+
+// "Text files(*.txt)|*.txt|All files(*.*)|*.*" -> Qt's "Text files (*.txt)"
+// entries. "*.*" means every file on Windows; on Linux that is "*".
+QStringList qtNameFilters(const QString& filter) {
+    QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList out;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        QString desc = parts[i];
+        if (int paren = desc.indexOf(QLatin1Char('(')); paren > 0) desc = desc.left(paren);
+        desc = desc.trimmed();
+        QStringList patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        for (QString& p : patterns)
+            if (p == QLatin1String("*.*")) p = QStringLiteral("*");
+        out << QStringLiteral("%1 (%2)").arg(desc, patterns.join(QLatin1Char(' ')));
+    }
+    return out;
+}
+
+class QtServices : public Services {
+public:
+    bool runFileDialog(FileDialog& d, QWidget* owner) override {
+        QFileDialog dlg(owner, d.title);
+        dlg.setObjectName(d.name);
+        dlg.setOption(QFileDialog::DontUseNativeDialog, true);
+        dlg.setNameFilters(qtNameFilters(d.filter));
+        dlg.setDefaultSuffix(d.defaultExt);
+        if (d.kind == DialogKind::Save) {
+            dlg.setAcceptMode(QFileDialog::AcceptSave);
+            dlg.setFileMode(QFileDialog::AnyFile);
+            dlg.setOption(QFileDialog::DontConfirmOverwrite, !d.overwritePrompt);
+        } else {
+            // A typed name of a file that does not exist is accepted; the
+            // command then reports it when it opens the file.
+            dlg.setAcceptMode(QFileDialog::AcceptOpen);
+            dlg.setFileMode(QFileDialog::AnyFile);
+        }
+        dlg.setLabelText(QFileDialog::Accept,
+                         d.kind == DialogKind::Save ? QStringLiteral("保存(&S)")
+                                                    : QStringLiteral("打开(&O)"));
+        dlg.setLabelText(QFileDialog::Reject, QStringLiteral("取消"));
+        QString last = fromFileName(d.fileName);
+        if (!last.isEmpty()) {
+            QFileInfo fi(QDir::current(), last);
+            dlg.setDirectory(fi.absolutePath());
+            dlg.selectFile(fi.fileName());
+        } else {
+            dlg.setDirectory(QDir::currentPath());
+        }
+        if (dlg.exec() != QDialog::Accepted) return false;
+        QStringList files = dlg.selectedFiles();
+        if (files.isEmpty()) return false;
+        d.fileName = toFileName(files.first());
+        return true;
+    }
+
+    void information(QWidget* owner, const QString& text) override {
+        QMessageBox box(QMessageBox::Information, QStringLiteral("信息"), text, QMessageBox::NoButton,
+                        owner);
+        box.setObjectName(QStringLiteral("information"));
+        QPushButton* ok = box.addButton(kOk, QMessageBox::AcceptRole);
+        box.setDefaultButton(ok);
+        box.setEscapeButton(ok);
+        box.exec();
+    }
+
+    bool confirm(QWidget* owner, const QString& text) override {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("确认"), text, QMessageBox::NoButton,
+                        owner);
+        box.setObjectName(QStringLiteral("confirmation"));
+        QPushButton* ok = box.addButton(kOk, QMessageBox::AcceptRole);
+        QPushButton* cancel = box.addButton(kCancel, QMessageBox::RejectRole);
+        box.setDefaultButton(ok);
+        box.setEscapeButton(cancel); // Esc and the close box answer "放弃"
+        box.exec();
+        return box.clickedButton() == ok;
+    }
+
+    std::optional<QString> inputBox(QWidget* owner, const QString& caption, const QString& prompt,
+                                    const QString& value) override {
+        QDialog dlg(owner);
+        dlg.setObjectName(QStringLiteral("inputBox"));
+        dlg.setWindowTitle(caption);
+        auto* layout = new QVBoxLayout(&dlg);
+        auto* label = new QLabel(prompt, &dlg);
+        auto* edit = new QLineEdit(&dlg);
+        edit->setMaxLength(255);
+        edit->setText(value);
+        edit->selectAll();
+        label->setBuddy(edit);
+        auto* buttons = new QDialogButtonBox(&dlg);
+        QPushButton* ok = buttons->addButton(kOk, QDialogButtonBox::AcceptRole);
+        buttons->addButton(kCancel, QDialogButtonBox::RejectRole);
+        ok->setDefault(true);
+        QObject::connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
+        QObject::connect(buttons, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
+        layout->addWidget(label);
+        layout->addWidget(edit);
+        layout->addWidget(buttons);
+        dlg.setMinimumWidth(300);
+        if (dlg.exec() != QDialog::Accepted) return std::nullopt;
+        return edit->text();
+    }
+
+    void openDocument(QWidget*, const QString&, const QString& file) override {
+        // A plain name is resolved against the current folder; addresses
+        // (http:, mailto:) are handed over as they are.
+        QUrl url = QUrl::fromUserInput(file, QDir::currentPath(), QUrl::AssumeLocalFile);
+        QDesktopServices::openUrl(url);
+    }
+
+    void errorBox(QWidget* owner, const QString& text) override {
+        QMessageBox box(QMessageBox::Critical, kAppTitle, text, QMessageBox::NoButton, owner);
+        box.setObjectName(QStringLiteral("errorBox"));
+        QPushButton* ok = box.addButton(kOk, QMessageBox::AcceptRole);
+        box.setDefaultButton(ok);
+        box.setEscapeButton(ok);
+        box.exec();
+    }
+};
+
+} // namespace
+
+Services* makeQtServices() { return new QtServices; }
+
+} // namespace vq::platform

@@ -1,0 +1,146 @@
+// The notification-icon service: one icon per (window, identifier), refusals,
+// and the mouse messages it delivers through the event loop.
+#include "platform/notify_icon.h"
+
+#include <QCoreApplication>
+#include <QPixmap>
+#include <cstring>
+#include <gtest/gtest.h>
+
+using namespace vq::platform;
+
+namespace {
+
+struct Received {
+    std::uint32_t msg;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+
+class NotifyIconService : public ::testing::Test {
+protected:
+    NotifyIconService() {
+        window = createMessageWindow([this](std::uint32_t m, WPARAM w, LPARAM l) {
+            got.push_back({m, w, l});
+            return LRESULT(0);
+        });
+    }
+    ~NotifyIconService() override { destroyMessageWindow(window); }
+
+    NotifyIconData record(std::uint32_t id, std::uint32_t flags, const char* tip = "") {
+        NotifyIconData d{};
+        d.cbSize = sizeof d;
+        d.hWnd = window;
+        d.uID = id;
+        d.uFlags = flags;
+        d.uCallbackMessage = 0x401;
+        std::strncpy(d.szTip, tip, sizeof d.szTip - 1);
+        return d;
+    }
+    bool ask(std::uint32_t message, std::uint32_t id, std::uint32_t flags = NIF_MESSAGE | NIF_TIP,
+             const char* tip = "") {
+        NotifyIconData d = record(id, flags, tip);
+        return scripted.icons.shellNotifyIcon(message, &d);
+    }
+
+    ScopedNotifyIcons scripted;
+    HWND window = 0;
+    std::vector<Received> got;
+};
+
+TEST_F(NotifyIconService, KeepsOneIconPerWindowAndIdentifierAndRefusesTheRest) {
+    struct Step {
+        std::uint32_t message;
+        std::uint32_t id;
+        bool accepted;
+        std::size_t icons;
+    };
+    const Step steps[] = {
+        {NIM_MODIFY, 0, false, 0}, // nothing to change yet
+        {NIM_DELETE, 0, false, 0},
+        {NIM_ADD, 0, true, 1},
+        {NIM_ADD, 0, false, 1},    // a second add of the same icon
+        {NIM_ADD, 7, true, 2},     // another identifier is another icon
+        {NIM_MODIFY, 0, true, 2},
+        {NIM_DELETE, 0, true, 1},
+        {NIM_DELETE, 0, false, 1}, // already gone
+        {NIM_MODIFY, 7, true, 1},
+        {3, 7, false, 1},          // no such request
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(testing::Message() << "request " << s.message << " id " << s.id);
+        EXPECT_EQ(ask(s.message, s.id), s.accepted);
+        EXPECT_EQ(scripted.icons.count(), s.icons);
+    }
+}
+
+TEST_F(NotifyIconService, RefusesUnknownWindowsAndShortRecords) {
+    NotifyIconData d = record(0, NIF_TIP);
+    d.hWnd = window + 1000;
+    EXPECT_FALSE(scripted.icons.shellNotifyIcon(NIM_ADD, &d));
+    d = record(0, NIF_TIP);
+    d.cbSize = 40;
+    EXPECT_FALSE(scripted.icons.shellNotifyIcon(NIM_ADD, &d));
+    EXPECT_FALSE(scripted.icons.shellNotifyIcon(NIM_ADD, nullptr));
+    EXPECT_EQ(scripted.icons.count(), 0u);
+}
+
+TEST_F(NotifyIconService, TakesOnlyTheFieldsTheFlagsMarkValid) {
+    QPixmap red(16, 16);
+    red.fill(Qt::red);
+    NotifyIconData d = record(0, NIF_MESSAGE | NIF_TIP | NIF_ICON, "first tip");
+    d.hIcon = createIconHandle(QIcon(red));
+    ASSERT_TRUE(scripted.icons.shellNotifyIcon(NIM_ADD, &d));
+    destroyIconHandle(d.hIcon);
+
+    ASSERT_TRUE(ask(NIM_MODIFY, 0, NIF_MESSAGE, "ignored tip"));
+    const NotifyIcons::Entry* e = scripted.icons.find(window, 0);
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->tip, "first tip");
+    EXPECT_FALSE(e->picture.isNull()) << "the service keeps its own copy of the picture";
+    ASSERT_TRUE(ask(NIM_MODIFY, 0, NIF_TIP, "second tip"));
+    EXPECT_EQ(scripted.icons.find(window, 0)->tip, "second tip");
+}
+
+TEST_F(NotifyIconService, ReportsArriveAsMouseMessagesThroughTheEventLoop) {
+    ASSERT_TRUE(ask(NIM_ADD, 3));
+    scripted.icons.report(window, 3, NotifyIcons::Report::Click);
+    scripted.icons.report(window, 3, NotifyIcons::Report::DoubleClick);
+    scripted.icons.report(window, 3, NotifyIcons::Report::ContextMenu);
+    EXPECT_TRUE(got.empty()) << "nothing is delivered before the event loop runs";
+    QCoreApplication::sendPostedEvents();
+    const LPARAM expected[] = {0x201, 0x202, 0x203, 0x202, 0x204, 0x205};
+    ASSERT_EQ(got.size(), std::size(expected));
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].msg, 0x401u);
+        EXPECT_EQ(got[i].wParam, 3u);
+        EXPECT_EQ(got[i].lParam, expected[i]) << "message " << i;
+    }
+}
+
+TEST_F(NotifyIconService, SendsNothingWithoutACallbackMessageOrForAnAbsentIcon) {
+    ASSERT_TRUE(ask(NIM_ADD, 0, NIF_TIP));
+    scripted.icons.report(window, 0, NotifyIcons::Report::Click);
+    scripted.icons.report(window, 9, NotifyIcons::Report::Click);
+    QCoreApplication::sendPostedEvents();
+    EXPECT_TRUE(got.empty());
+}
+
+TEST_F(NotifyIconService, ADestroyedWindowTakesItsIconsAndPendingMessagesAlong) {
+    std::vector<Received> other;
+    HWND second = createMessageWindow([&](std::uint32_t m, WPARAM w, LPARAM l) {
+        other.push_back({m, w, l});
+        return LRESULT(0);
+    });
+    NotifyIconData d = record(0, NIF_MESSAGE);
+    d.hWnd = second;
+    ASSERT_TRUE(scripted.icons.shellNotifyIcon(NIM_ADD, &d));
+    scripted.icons.report(second, 0, NotifyIcons::Report::Click);
+    destroyMessageWindow(second);
+    QCoreApplication::sendPostedEvents();
+    EXPECT_TRUE(other.empty());
+    EXPECT_EQ(scripted.icons.find(second, 0), nullptr);
+    EXPECT_FALSE(postMessage(second, 0x401, 0, 0x201));
+}
+
+} // namespace

@@ -1,0 +1,216 @@
+// The parameter panels and the two filters as a user drives them, from the
+// first dialog to the counts, through the scripted platform.
+#include "app/Unit1.h"
+#include "filtering/parameter_grid.h"
+#include "platform/codepage.h"
+#include "platform/scripted_services.h"
+#include "testutil.h"
+
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+using vq::platform::DialogKind;
+using Rows = std::vector<std::string>;
+
+namespace {
+
+const QString kOpenTitle = QStringLiteral("选择待过滤邮件列表文件-请确认已添加过滤参数项!");
+const QString kMatchTitle = QStringLiteral("符合过滤条件的列表文件保存为");
+const QString kRestTitle = QStringLiteral("不符合过滤条件列表文件保存为");
+
+class FilterWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        createApplicationWindows();
+        Form1->show();
+        vqtest::writeFile(dir.file("in.txt"), "A@B.CN\r\nx@y.com\r\nbad\r\nq@w.cn.com\r\n");
+    }
+    void TearDown() override {
+        EXPECT_TRUE(run.script.failures().empty()) << run.script.failures().front().toStdString();
+        EXPECT_TRUE(run.script.done()) << "a queued dialog was never shown";
+        destroyApplicationWindows();
+    }
+    static Rows rows(QTableView* grid) { return parameterModel(grid)->list().shownRows(); }
+    static QLineEdit* editorOf(QTableView* grid) {
+        return qobject_cast<QLineEdit*>(grid->indexWidget(grid->currentIndex()));
+    }
+    void queueFilterDialogs() {
+        run.script.open(kOpenTitle, dir.file("in.txt"))
+            .save(kMatchTitle, dir.file("m.txt"))
+            .save(kRestTitle, dir.file("r.txt"));
+    }
+    std::vector<std::string> counts() const {
+        std::vector<std::string> v;
+        for (QLabel* l : {Form1->Label8, Form1->Label1, Form1->Label3, Form1->Label6,
+                          Form1->Label11, Form1->Label13, Form1->Label15, Form1->Label17})
+            v.push_back(l->text().toStdString());
+        return v;
+    }
+    vq::platform::ScopedScript run;
+    vqtest::KeepCurrentFolder keepFolder;
+    vqtest::TempDir dir;
+};
+
+} // namespace
+
+TEST_F(FilterWindow, AddDeleteImportExportOnBothLists) {
+    Form1->Edit1->setText(QStringLiteral(" .CN "));
+    QTest::mouseClick(Form1->Button1, Qt::LeftButton);
+    Form1->Edit1->setText(QStringLiteral("或.cn"));
+    QTest::mouseClick(Form1->Button1, Qt::LeftButton);
+    QTest::mouseClick(Form1->Button1, Qt::LeftButton);
+    EXPECT_EQ(rows(Form1->StringGrid2), (Rows{".CN", "\xBB\xF2.cn", "\xBB\xF2.cn"}));
+    EXPECT_EQ(Form1->StringGrid2->model()->index(1, 0).data().toString(), QStringLiteral("或.cn"));
+    EXPECT_EQ(rows(Form1->StringGrid3), (Rows{""})); // the twin is untouched
+
+    // Rows 0 and 1 selected: only the top one goes, the last takes its place.
+    QTableView* g = Form1->StringGrid2;
+    g->selectionModel()->select(QItemSelection(g->model()->index(0, 0), g->model()->index(1, 0)),
+                                QItemSelectionModel::ClearAndSelect);
+    Form1->N16->trigger();
+    EXPECT_EQ(rows(g), (Rows{"\xBB\xF2.cn", "\xBB\xF2.cn"}));
+
+    run.script.save(QStringLiteral("过滤参数项文件保存为"), dir.file("p.txt"));
+    Form1->N19->trigger();
+    EXPECT_EQ(vqtest::readFile(dir.file("p.txt")), "\xBB\xF2.cn\r\n\xBB\xF2.cn\r\n");
+
+    run.script.open(QStringLiteral("选择与条件过滤参数文件"), dir.file("p.txt"));
+    Form1->N20->trigger();
+    EXPECT_EQ(rows(Form1->StringGrid3), (Rows{"\xBB\xF2.cn", "\xBB\xF2.cn"}));
+    EXPECT_EQ(parameterModel(Form1->StringGrid3)->list().parameterCount(), 2);
+
+    run.script.cancelFile(DialogKind::Open, QStringLiteral("选择或条件过滤参数文件"));
+    Form1->N18->trigger();
+    run.script.cancelFile(DialogKind::Save, QStringLiteral("过滤参数项文件保存为"));
+    Form1->N21->trigger();
+    EXPECT_EQ(rows(g), (Rows{"\xBB\xF2.cn", "\xBB\xF2.cn"}));
+
+    run.script.open(QStringLiteral("选择或条件过滤参数文件"), dir.file("missing.txt"))
+        .error(QStringLiteral("File not found."));
+    Form1->N18->trigger();
+    EXPECT_EQ(rows(g), (Rows{"\xBB\xF2.cn", "\xBB\xF2.cn"}));
+}
+
+TEST_F(FilterWindow, OrAndAndFiltersFromFirstDialogToCounts) {
+    Form1->Edit2->setText(QStringLiteral(".cn"));
+    QTest::mouseClick(Form1->Button2, Qt::LeftButton);
+    Form1->Edit2->setText(QStringLiteral(".com"));
+    QTest::mouseClick(Form1->Button2, Qt::LeftButton);
+
+    // The OR list is in its start state: nothing matches.
+    queueFilterDialogs();
+    Form1->SpeedButton8->click();
+    EXPECT_EQ(counts(), (Rows{"", "", "", "", "4", "0", "3", "1"}));
+    EXPECT_EQ(vqtest::readFile(dir.file("m.txt")), "");
+
+    queueFilterDialogs();
+    Form1->N27->trigger();
+    EXPECT_EQ(counts(), (Rows{"", "", "", "", "4", "1", "2", "1"}));
+    EXPECT_EQ(vqtest::readFile(dir.file("m.txt")), "q@w.cn.com\r\n");
+    EXPECT_EQ(vqtest::readFile(dir.file("r.txt")), "a@b.cn\r\nx@y.com\r\n");
+
+    // A cancel in the third dialog creates nothing and leaves the panel blank.
+    std::remove(dir.file("m.txt").c_str());
+    run.script.open(kOpenTitle, dir.file("in.txt"))
+        .save(kMatchTitle, dir.file("m.txt"))
+        .cancelFile(DialogKind::Save, kRestTitle);
+    Form1->SpeedButton6->click();
+    EXPECT_EQ(counts(), Rows(8, ""));
+    EXPECT_FALSE(vqtest::exists(dir.file("m.txt")));
+
+    run.script.cancelFile(DialogKind::Open, kOpenTitle);
+    Form1->N13->trigger();
+
+    // A file error shows the error box and no counts.
+    run.script.open(kOpenTitle, dir.file("none.txt"))
+        .save(kMatchTitle, dir.file("m.txt"))
+        .save(kRestTitle, dir.file("r.txt"))
+        .error(QStringLiteral("File not found."));
+    Form1->N13->trigger();
+    EXPECT_EQ(counts(), Rows(8, ""));
+}
+
+TEST_F(FilterWindow, TypingInACellReachesTheFilterAtOnce) {
+    QTableView* g = Form1->StringGrid3;
+    QLineEdit* editor = editorOf(g);
+    ASSERT_NE(editor, nullptr) << "the editor is always shown on the current cell";
+    QTest::keyClicks(editor, ".cn");
+    EXPECT_EQ(rows(g), (Rows{".cn"}));
+    EXPECT_EQ(parameterModel(g)->list().parameterCount(), 0);
+
+    queueFilterDialogs();
+    Form1->N27->trigger();
+    EXPECT_EQ(vqtest::readFile(dir.file("m.txt")), "a@b.cn\r\nq@w.cn.com\r\n");
+
+    QTest::keyClick(editor, Qt::Key_Backspace);
+    queueFilterDialogs();
+    Form1->N27->trigger();
+    EXPECT_EQ(vqtest::readFile(dir.file("m.txt")), "a@b.cn\r\nx@y.com\r\nq@w.cn.com\r\n");
+
+    // The next add writes into the typed row.
+    QTest::mouseClick(Form1->Button2, Qt::LeftButton);
+    EXPECT_EQ(rows(g), (Rows{".com"}));
+    EXPECT_EQ(editor->text(), QStringLiteral(".com"));
+}
+
+TEST_F(FilterWindow, RightClickOpensThePopupAndKeepsTheCurrentRow) {
+    for (int i = 0; i < 3; ++i) QTest::mouseClick(Form1->Button1, Qt::LeftButton);
+    QTableView* g = Form1->StringGrid2;
+    g->setCurrentIndex(g->model()->index(2, 0));
+    const QPoint row0 = g->visualRect(g->model()->index(0, 0)).center();
+    QTest::mousePress(g->viewport(), Qt::RightButton, {}, row0);
+    QTest::mouseRelease(g->viewport(), Qt::RightButton, {}, row0);
+    EXPECT_EQ(g->currentIndex().row(), 2);
+
+    QContextMenuEvent menu(QContextMenuEvent::Mouse, row0, g->viewport()->mapToGlobal(row0));
+    QCoreApplication::sendEvent(g->viewport(), &menu);
+    EXPECT_TRUE(Form1->PopupMenu1->isVisible());
+    Form1->PopupMenu1->hide();
+    EXPECT_EQ(g->currentIndex().row(), 2);
+    EXPECT_EQ(qobject_cast<TParameterGrid*>(g)->selectionTop(), 2);
+}
+
+TEST_F(FilterWindow, UntouchedRowsKeepBytesTheCodePageCannotShow) {
+    const std::string odd = "\xFF\x81 .c\xBB";
+    vqtest::writeFile(dir.file("p.txt"), odd + "\r\nok\r\n");
+    run.script.open(QStringLiteral("选择或条件过滤参数文件"), dir.file("p.txt"))
+        .save(QStringLiteral("过滤参数项文件保存为"), dir.file("out.txt"));
+    Form1->N18->trigger();
+    QTableView* g = Form1->StringGrid2;
+    g->setCurrentIndex(g->model()->index(1, 0));
+    g->setCurrentIndex(g->model()->index(0, 0)); // the editor opens on the odd row
+    ASSERT_NE(editorOf(g), nullptr);
+    EXPECT_TRUE(editorOf(g)->text().endsWith(QStringLiteral(" .c\uFFFD")));
+    Form1->N19->trigger();
+    EXPECT_EQ(vqtest::readFile(dir.file("out.txt")), odd + "\r\nok\r\n");
+
+    QTest::keyClick(editorOf(g), Qt::Key_End);
+    QTest::keyClick(editorOf(g), Qt::Key_Backspace);
+    EXPECT_EQ(rows(g)[0].substr(rows(g)[0].size() - 3), " .c");
+}
+
+TEST(CodePage, EncodesAndDecodesWithoutLosingNeighbours) {
+    using vq::platform::fromCodePage;
+    using vq::platform::toCodePage;
+    EXPECT_EQ(toCodePage(QStringLiteral("或条件.cn")), "\xBB\xF2\xCC\xF5\xBC\xFE.cn");
+    EXPECT_EQ(toCodePage(QStringLiteral("a\u0E01b")), "a?b"); // no such character
+    struct Case {
+        std::string bytes;
+        QString text;
+    };
+    const Case cases[] = {
+        {"\xBB\xF2.cn", QStringLiteral("或.cn")},
+        {"ab\xBB", QStringLiteral("ab\uFFFD")},
+        {"\x81 x", QStringLiteral("\uFFFD x")},
+        {"\xBB\xF2\x81\x20\xFF.cn", QStringLiteral("或\uFFFD \uF8F5.cn")},
+    };
+    for (const Case& c : cases) EXPECT_EQ(fromCodePage(c.bytes), c.text) << c.bytes;
+}

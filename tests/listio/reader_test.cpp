@@ -1,0 +1,151 @@
+#include "listio/listio.h"
+#include "outcome.h"
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+using vq::listio::TextReader;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+Lines readAll(const std::string& path, std::size_t bufferSize) {
+    TextReader r(path, bufferSize);
+    Lines lines;
+    while (!r.atEnd()) lines.emplace_back(r.readLine());
+    r.close();
+    return lines;
+}
+
+struct ReadCase {
+    const char* name;
+    std::string bytes;
+    Lines lines;
+};
+
+const ReadCase kReadCases[] = {
+    {"empty file", "", {}},
+    {"crlf ends", "a\r\nb\r\n", {"a", "b"}},
+    {"last line without end", "a\r\nb", {"a", "b"}},
+    {"two crlf at end", "a\r\nb\r\n\r\n", {"a", "b", ""}},
+    {"only crlf", "\r\n", {""}},
+    {"lone cr", "a\rb\r\n", {"a", "b"}},
+    {"cr cr lf", "a\r\r\n", {"a", ""}},
+    {"lf is data", "a\nb\n", {"a\nb\n"}},
+    {"mark mid file", std::string("a\r\nb\x1A" "c\r\n"), {"a", "b"}},
+    {"mark first", std::string("\x1A" "a\r\n"), {}},
+    {"nul is data", std::string("a\0b\r\n", 5), {std::string("a\0b", 3)}},
+    {"cr then mark", std::string("abc\r\x1A\n"), {"abc"}},
+    {"two lone cr", "\r\r", {"", ""}},
+    {"leading lf", "\n\r\n", {"\n"}},
+    {"lf after crlf", "ab\r\n\n", {"ab", "\n"}},
+    {"lf cr", "a\n\rb", {"a\n", "b"}},
+    {"mixed", "hello world\r\nsecond line\rthird\n\r\n",
+     {"hello world", "second line", "third\n"}},
+};
+
+} // namespace
+
+// Every buffer size from one byte up puts each CR, LF and mark on a fill
+// boundary somewhere, including a CR that ends one fill with its LF in the next.
+TEST(TextReader, LinesAreTheSameForEveryBufferSize) {
+    vqtest::TempDir dir;
+    for (const auto& c : kReadCases) {
+        std::string path = dir.file("list.txt");
+        vqtest::writeFile(path, c.bytes);
+        for (std::size_t size : {1, 2, 3, 4, 5, 7, 16, 1 << 20})
+            EXPECT_EQ(readAll(path, size), c.lines) << c.name << ", buffer " << size;
+    }
+}
+
+std::string withCrLf(const Lines& lines) {
+    std::string out;
+    for (const auto& l : lines) out += l + "\r\n";
+    return out;
+}
+
+TEST(TextReader, BlockCopyGivesTheLinesOfTheTable) {
+    vqtest::TempDir dir;
+    for (const auto& c : kReadCases) {
+        vqtest::writeFile(dir.file("list.txt"), c.bytes);
+        for (std::size_t size : {1, 2, 3, 5, 16, 1 << 20}) {
+            TextReader in(dir.file("list.txt"), size);
+            vq::listio::TextWriter out(dir.file("out.txt"), 3);
+            EXPECT_EQ(in.copyLinesTo(out), static_cast<int64_t>(c.lines.size())) << c.name;
+            out.close();
+            EXPECT_EQ(vqtest::readFile(dir.file("out.txt")), withCrLf(c.lines))
+                << c.name << ", buffer " << size;
+        }
+    }
+}
+
+// Long texts with line ends at every offset of the block scan, checked
+// against the line-by-line reading of the same file.
+TEST(TextReader, BlockCopyMatchesLineByLineOnLongTexts) {
+    vqtest::TempDir dir;
+    const char* pieces[] = {"\r\n", "\r", "\n", "\n\r", "\r\r\n", "x", "abcdefghijklmnopq", ""};
+    for (unsigned seed = 1; seed <= 40; ++seed) {
+        std::mt19937 random(seed);
+        std::string text;
+        while (text.size() < 3000) text += pieces[random() % std::size(pieces)];
+        if (seed % 4 == 0) text += "tail\x1A" "after\r\n";
+        vqtest::writeFile(dir.file("list.txt"), text);
+        for (std::size_t size : {7, 64, 1 << 20}) {
+            TextReader in(dir.file("list.txt"), size);
+            vq::listio::TextWriter out(dir.file("out.txt"));
+            int64_t copied = in.copyLinesTo(out);
+            out.close();
+            Lines lines = readAll(dir.file("list.txt"), 1 << 20);
+            EXPECT_EQ(copied, static_cast<int64_t>(lines.size())) << seed;
+            EXPECT_EQ(vqtest::readFile(dir.file("out.txt")), withCrLf(lines))
+                << "seed " << seed << ", buffer " << size;
+        }
+    }
+}
+
+TEST(TextReader, ReadAtEndYieldsEmptyLineAndConsumesNothing) {
+    vqtest::TempDir dir;
+    vqtest::writeFile(dir.file("a.txt"), "a\r\n");
+    TextReader r(dir.file("a.txt"));
+    EXPECT_EQ(r.readLine(), "a");
+    EXPECT_TRUE(r.atEnd());
+    EXPECT_EQ(r.readLine(), "");
+    EXPECT_TRUE(r.atEnd());
+}
+
+TEST(TextReader, LinesLongerThanTheBufferComeWhole) {
+    vqtest::TempDir dir;
+    std::string big(3 * vq::listio::kDefaultBufferSize + 17, 'x');
+    big[12345] = '\n';
+    vqtest::writeFile(dir.file("big.txt"), big + "\r\nshort\r" + big);
+    EXPECT_EQ(readAll(dir.file("big.txt"), vq::listio::kDefaultBufferSize),
+              (Lines{big, "short", big}));
+}
+
+TEST(TextReader, ReadFailureIsRaisedAndStays) {
+    vqtest::TempDir dir;
+    vqtest::writeFile(dir.file("a.txt"), "first\r\nsecond\r\n");
+    int reads = 0;
+    vq::listio::faults::setHook([&](vq::listio::faults::Op op, const std::string&) {
+        return op == vq::listio::faults::Op::Read && ++reads == 2 ? EIO : 0;
+    });
+    TextReader r(dir.file("a.txt"), 8);
+    EXPECT_EQ(r.readLine(), "first");
+    EXPECT_EQ(vqtest::outcome([&] { r.readLine(); }), "io 1005");
+    EXPECT_EQ(vqtest::outcome([&] { r.atEnd(); }), "io 1005");
+    vq::listio::faults::setHook({});
+}
+
+TEST(TextReader, UseAfterCloseIsError103) {
+    vqtest::TempDir dir;
+    vqtest::writeFile(dir.file("a.txt"), "a\r\n");
+    TextReader r(dir.file("a.txt"));
+    r.close();
+    EXPECT_EQ(vqtest::outcome([&] { r.atEnd(); }), "io 103");
+    EXPECT_EQ(vqtest::outcome([&] { r.readLine(); }), "io 103");
+    EXPECT_EQ(vqtest::outcome([&] { r.close(); }), "io 103");
+}

@@ -1,0 +1,142 @@
+#include "listio/listio.h"
+#include "outcome.h"
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <functional>
+#include <sys/stat.h>
+#include <vector>
+
+using vq::listio::TextAppender;
+using vq::listio::TextReader;
+using vq::listio::TextWriter;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+struct WriteCase {
+    Lines lines;
+    std::string bytes;
+};
+
+const WriteCase kWriteCases[] = {
+    {{}, ""},
+    {{""}, "\r\n"},
+    {{"a", "b"}, "a\r\nb\r\n"},
+    {{"a\nb", "\x1A", std::string("x\0y", 3)}, std::string("a\nb\r\n\x1A\r\nx\0y\r\n", 13)},
+    {{"0123456789", "", "z"}, "0123456789\r\n\r\nz\r\n"},
+};
+
+} // namespace
+
+TEST(TextWriter, EveryLineGetsCrLfWhateverTheBufferSize) {
+    vqtest::TempDir dir;
+    for (const auto& c : kWriteCases) {
+        for (std::size_t size : {1, 3, 4, 11, 1 << 20}) {
+            vqtest::writeFile(dir.file("out.txt"), "old content that must go\r\n");
+            TextWriter w(dir.file("out.txt"), size);
+            for (const auto& l : c.lines) w.writeLine(l);
+            w.close();
+            EXPECT_EQ(vqtest::readFile(dir.file("out.txt")), c.bytes) << "buffer " << size;
+        }
+    }
+}
+
+TEST(TextWriter, DiskFullIsReportedNotSwallowed) {
+    TextWriter w("/dev/full");
+    w.writeLine("a");
+    EXPECT_EQ(vqtest::outcome([&] { w.close(); }), "io 101");
+    EXPECT_EQ(vqtest::outcome([&] { w.writeLine("b"); }), "io 103");
+}
+
+TEST(TextWriter, DestroyedWithoutCloseWritesNothingMore) {
+    vqtest::TempDir dir;
+    {
+        TextWriter w(dir.file("out.txt"));
+        w.writeLine("buffered");
+    }
+    EXPECT_EQ(vqtest::readFile(dir.file("out.txt")), "");
+}
+
+TEST(TextWriter, NoFileIsCreatedWhenTheFolderIsMissing) {
+    vqtest::TempDir dir;
+    EXPECT_EQ(vqtest::outcome([&] { TextWriter w(dir.file("no/out.txt")); }), "io 3");
+    EXPECT_FALSE(vqtest::exists(dir.file("no")));
+}
+
+struct AppendCase {
+    const char* name;
+    std::string before;
+    std::string after; // after appending the line "new"
+};
+
+std::string filler(std::size_t n) { return std::string(n, 'f'); }
+
+const AppendCase kAppendCases[] = {
+    {"empty file", "", "new\r\n"},
+    {"ends with crlf", "a\r\n", "a\r\nnew\r\n"},
+    {"no line end joins", "a", "anew\r\n"},
+    {"mark at end", "a\r\n\x1A", "a\r\nnew\r\n"},
+    {"first of two marks", "a\x1A" "b\x1A" "c", "anew\r\n"},
+    {"mark first byte of window", "\x1A" + filler(127), "new\r\n"},
+    {"mark just before window", "\x1A" + filler(128), "\x1A" + filler(128) + "new\r\n"},
+    {"mark in window of long file", filler(300) + "\x1A" + filler(50), filler(300) + "new\r\n"},
+};
+
+TEST(TextAppender, EndOfFileMarkInTheLast128BytesIsCut) {
+    vqtest::TempDir dir;
+    for (const auto& c : kAppendCases) {
+        vqtest::writeFile(dir.file("list.txt"), c.before);
+        TextAppender a(dir.file("list.txt"));
+        a.writeLine("new");
+        a.close();
+        EXPECT_EQ(vqtest::readFile(dir.file("list.txt")), c.after) << c.name;
+    }
+}
+
+TEST(TextAppender, AnEarlierMarkHidesTheAppendedLineFromTheReader) {
+    vqtest::TempDir dir;
+    vqtest::writeFile(dir.file("list.txt"), "a\r\n\x1A" + filler(200));
+    TextAppender a(dir.file("list.txt"));
+    a.writeLine("new");
+    a.close();
+    TextReader r(dir.file("list.txt"));
+    EXPECT_EQ(r.readLine(), "a");
+    EXPECT_TRUE(r.atEnd());
+}
+
+TEST(TextAppender, MissingFileIsNotCreated) {
+    vqtest::TempDir dir;
+    EXPECT_EQ(vqtest::outcome([&] { TextAppender a(dir.file("none.txt")); }), "io 2");
+    EXPECT_FALSE(vqtest::exists(dir.file("none.txt")));
+}
+
+// A FIFO must be refused at once: opening it the ordinary way would wait
+// for a writer forever.
+TEST(AccessModes, NonRegularFilesAreRefusedWithoutHanging) {
+    vqtest::TempDir dir;
+    std::string fifo = dir.file("fifo.txt");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+    const std::string folder = dir.path();
+    const struct {
+        std::string path;
+        std::function<void(const std::string&)> open;
+        std::string expected;
+    } cases[] = {
+        {fifo, [](auto& p) { TextReader r(p); }, "io 5"},
+        {fifo, [](auto& p) { TextWriter w(p); }, "io 5"},
+        {fifo, [](auto& p) { TextAppender a(p); }, "io 5"},
+        {folder, [](auto& p) { TextReader r(p); }, "io 5"},
+        {folder, [](auto& p) { TextWriter w(p); }, "io 5"},
+        {folder, [](auto& p) { TextAppender a(p); }, "io 5"},
+        {"/dev/null", [](auto& p) { TextReader r(p); }, "io 5"},
+        {"/dev/null", [](auto& p) { TextAppender a(p); }, "io 5"},
+        {"/dev/null", [](auto& p) { TextWriter w(p); w.writeLine("x"); w.close(); }, "ok"},
+        {fifo, [](auto& p) { vq::listio::loadLines(p); }, "Cannot open file " + fifo},
+        {fifo, [](auto& p) { vq::listio::saveText(p, "x"); },
+         "Cannot create file " + fifo},
+    };
+    for (const auto& c : cases) EXPECT_EQ(vqtest::outcome([&] { c.open(c.path); }), c.expected) << c.path;
+}

@@ -1,0 +1,57 @@
+#pragma once
+// Small helpers shared by the tests: a temporary folder that cleans itself
+// up, and whole-file reads and writes that bypass the code under test.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <unistd.h>
+
+namespace vqtest {
+
+class TempDir {
+public:
+    TempDir() {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "vqtest-XXXXXX").string();
+        path_ = mkdtemp(tmpl.data());
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+inline void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+inline bool exists(const std::string& path) { return std::filesystem::exists(path); }
+
+// Restores the process's current folder, which dialogs change on purpose.
+class KeepCurrentFolder {
+public:
+    KeepCurrentFolder() : saved_(std::filesystem::current_path()) {}
+    ~KeepCurrentFolder() {
+        std::error_code ec;
+        std::filesystem::current_path(saved_, ec);
+    }
+
+private:
+    std::filesystem::path saved_;
+};
+
+} // namespace vqtest
