@@ -33,8 +33,8 @@ QWidget* mainWindow() {
 // start: a damaged one leaves its place empty and says why on the console.
 QPixmap decodedPicture(const char* name) {
     try {
-        return QPixmap::fromImage(vq::components::decodeJpeg(
-            vq::components::embeddedPicture(QString::fromLatin1(name))));
+        return QPixmap::fromImage(
+            vq::components::decodeJpeg(vq::components::embeddedPicture(QString::fromLatin1(name))));
     } catch (const EJPEG& e) {
         qWarning("%s: %s", name, e.what());
         return {};
@@ -47,8 +47,7 @@ TAboutBox::TAboutBox(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("AboutBox"));
     setWindowTitle(QStringLiteral("关于VeskoQindra"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                   Qt::WindowStaysOnTopHint);
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
     // Closing the About window only hides it; it must never end the program.
     setAttribute(Qt::WA_QuitOnClose, false);
     // A 259 x 213 window on the original desktop: its frame took 8 pixels
@@ -120,7 +119,9 @@ TAboutBox::TAboutBox(QWidget* parent) : QWidget(parent, Qt::Window) {
 
 TAboutBox::~TAboutBox() = default;
 
-void TAboutBox::SpeedButton1Click() { close(); }
+void TAboutBox::SpeedButton1Click() {
+    close();
+}
 
 void TAboutBox::setVisible(bool visible) {
     // Placed before the window first reaches the window manager, which then

@@ -52,7 +52,9 @@ void TantTaskbarIcon::SetPopupMenu(QMenu* Value) {
                               [this](QObject* gone) { Notification(gone, TOperation::opRemove); });
 }
 
-void TantTaskbarIcon::SetHintText(const QString& text) { SetHint(toCodePage(text)); }
+void TantTaskbarIcon::SetHintText(const QString& text) {
+    SetHint(toCodePage(text));
+}
 
 void TantTaskbarIcon::Loaded() {
     // A stored Visible has already added the icon; adding again is refused
@@ -133,11 +135,17 @@ void TantTaskbarIcon::request(std::uint32_t message, const char* operation) {
     }
 }
 
-void TantTaskbarIcon::AddToTaskbar() { request(NIM_ADD, "AddToTaskbar"); }
+void TantTaskbarIcon::AddToTaskbar() {
+    request(NIM_ADD, "AddToTaskbar");
+}
 
-void TantTaskbarIcon::DeleteFromTaskbar() { request(NIM_DELETE, "DeleteFromTaskbar"); }
+void TantTaskbarIcon::DeleteFromTaskbar() {
+    request(NIM_DELETE, "DeleteFromTaskbar");
+}
 
-void TantTaskbarIcon::UpDate() { request(NIM_MODIFY, "UpDate"); }
+void TantTaskbarIcon::UpDate() {
+    request(NIM_MODIFY, "UpDate");
+}
 
 void TantTaskbarIcon::TakeIconFromImageList() {
     if (!FImageList) return;
@@ -197,7 +205,9 @@ void TantTaskbarIcon::SetVisible(bool Value) {
         HideIcon();
 }
 
-void TantTaskbarIcon::SetEnabled(bool Value) { FEnabled = Value; }
+void TantTaskbarIcon::SetEnabled(bool Value) {
+    FEnabled = Value;
+}
 
 void TantTaskbarIcon::SetHint(const std::string& Value) {
     FHint = cutHint(Value);

@@ -49,7 +49,7 @@ public:
 
     TMouseEvent OnMouseDown;
     TMouseEvent OnMouseUp;
-    TNotifyEvent OnClick;     // left press followed by a left release
+    TNotifyEvent OnClick; // left press followed by a left release
     TNotifyEvent OnDblClick;
     TNotifyEvent OnPopupMenu; // after the pop-up menu has closed
     TNotifyEvent OnShow;      // after the icon was added

@@ -6,19 +6,25 @@
 #include <QApplication>
 #include <QEnterEvent>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 
 QColor colorToQColor(TColor color) {
     if (color & 0x80000000u) {
         const QPalette pal = QApplication::palette();
         switch (color & 0xFFu) {
-        case 5: return pal.color(QPalette::Base);        // window background
-        case 8: return pal.color(QPalette::Text);        // window text
-        case 13: return pal.color(QPalette::Highlight);
-        case 15: return pal.color(QPalette::Button);     // button face
-        case 18: return pal.color(QPalette::ButtonText);
-        default: return pal.color(QPalette::Window);
+        case 5:
+            return pal.color(QPalette::Base); // window background
+        case 8:
+            return pal.color(QPalette::Text); // window text
+        case 13:
+            return pal.color(QPalette::Highlight);
+        case 15:
+            return pal.color(QPalette::Button); // button face
+        case 18:
+            return pal.color(QPalette::ButtonText);
+        default:
+            return pal.color(QPalette::Window);
         }
     }
     return QColor(int(color & 0xFF), int((color >> 8) & 0xFF), int((color >> 16) & 0xFF));

@@ -4,7 +4,9 @@
 
 // The pictures live in a static library, whose resource registration the
 // linker would drop unless something refers to it.
-static void registerPictures() { Q_INIT_RESOURCE(pictures); }
+static void registerPictures() {
+    Q_INIT_RESOURCE(pictures);
+}
 
 namespace vq::components {
 

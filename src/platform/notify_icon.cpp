@@ -86,15 +86,25 @@ protected:
         auto* tray = new QSystemTrayIcon(qApp);
         const HWND window = e.window;
         const std::uint32_t id = e.id;
-        QObject::connect(tray, &QSystemTrayIcon::activated, tray, [this, window, id](QSystemTrayIcon::ActivationReason r) {
-            switch (r) {
-            case QSystemTrayIcon::Trigger: report(window, id, Report::Click); break;
-            case QSystemTrayIcon::DoubleClick: report(window, id, Report::DoubleClick); break;
-            case QSystemTrayIcon::Context: report(window, id, Report::ContextMenu); break;
-            case QSystemTrayIcon::MiddleClick: report(window, id, Report::MiddleClick); break;
-            default: break;
-            }
-        });
+        QObject::connect(tray, &QSystemTrayIcon::activated, tray,
+                         [this, window, id](QSystemTrayIcon::ActivationReason r) {
+                             switch (r) {
+                             case QSystemTrayIcon::Trigger:
+                                 report(window, id, Report::Click);
+                                 break;
+                             case QSystemTrayIcon::DoubleClick:
+                                 report(window, id, Report::DoubleClick);
+                                 break;
+                             case QSystemTrayIcon::Context:
+                                 report(window, id, Report::ContextMenu);
+                                 break;
+                             case QSystemTrayIcon::MiddleClick:
+                                 report(window, id, Report::MiddleClick);
+                                 break;
+                             default:
+                                 break;
+                             }
+                         });
         trays_[{window, id}] = tray;
         apply(tray, e);
     }
@@ -144,7 +154,9 @@ void destroyMessageWindow(HWND window) {
     notifyIcons().dropWindow(window);
 }
 
-bool isWindow(HWND window) { return windows().count(window) != 0; }
+bool isWindow(HWND window) {
+    return windows().count(window) != 0;
+}
 
 bool postMessage(HWND window, std::uint32_t msg, WPARAM wParam, LPARAM lParam) {
     auto it = windows().find(window);
@@ -161,7 +173,9 @@ LRESULT sendMessage(HWND window, std::uint32_t msg, WPARAM wParam, LPARAM lParam
     return proc(msg, wParam, lParam);
 }
 
-LRESULT defWindowProc(HWND, std::uint32_t, WPARAM, LPARAM) { return 0; }
+LRESULT defWindowProc(HWND, std::uint32_t, WPARAM, LPARAM) {
+    return 0;
+}
 
 HICON createIconHandle(const QIcon& picture) {
     const HICON handle = ++lastIcon;
@@ -169,7 +183,9 @@ HICON createIconHandle(const QIcon& picture) {
     return handle;
 }
 
-void destroyIconHandle(HICON icon) { icons().erase(icon); }
+void destroyIconHandle(HICON icon) {
+    icons().erase(icon);
+}
 
 QIcon iconFromHandle(HICON icon) {
     auto it = icons().find(icon);
@@ -227,10 +243,18 @@ void NotifyIcons::report(HWND window, std::uint32_t id, Report what) {
     // Desktops that report the first press of a double click as a click
     // too still give one click only: the double-click notification never
     // counts as a press.
-    case Report::Click: first = WM_LBUTTONDOWN, second = WM_LBUTTONUP; break;
-    case Report::DoubleClick: first = WM_LBUTTONDBLCLK, second = WM_LBUTTONUP; break;
-    case Report::ContextMenu: first = WM_RBUTTONDOWN, second = WM_RBUTTONUP; break;
-    case Report::MiddleClick: first = WM_MBUTTONDOWN, second = WM_MBUTTONUP; break;
+    case Report::Click:
+        first = WM_LBUTTONDOWN, second = WM_LBUTTONUP;
+        break;
+    case Report::DoubleClick:
+        first = WM_LBUTTONDBLCLK, second = WM_LBUTTONUP;
+        break;
+    case Report::ContextMenu:
+        first = WM_RBUTTONDOWN, second = WM_RBUTTONUP;
+        break;
+    case Report::MiddleClick:
+        first = WM_MBUTTONDOWN, second = WM_MBUTTONUP;
+        break;
     }
     postMessage(window, e->callbackMessage, id, static_cast<LPARAM>(first));
     postMessage(window, e->callbackMessage, id, static_cast<LPARAM>(second));
@@ -255,7 +279,9 @@ NotifyIcons& notifyIcons() {
     return *real;
 }
 
-void setNotifyIcons(NotifyIcons* service) { installed = service; }
+void setNotifyIcons(NotifyIcons* service) {
+    installed = service;
+}
 
 bool ScriptedNotifyIcons::shellNotifyIcon(std::uint32_t message, const NotifyIconData* data) {
     if (beforeRequest) beforeRequest(message);

