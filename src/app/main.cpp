@@ -10,7 +10,9 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("VeskoQindra"));
-    app.setApplicationDisplayName(vq::platform::kAppTitle);
+    // Desktops find the menu entry (and so the icon) of the window by this
+    // name: packaging/veskoqindra.desktop.
+    QGuiApplication::setDesktopFileName(QStringLiteral("veskoqindra"));
     app.setQuitOnLastWindowClosed(false);
 
     // Qt's own dialogs speak Chinese, whatever the session's language.
