@@ -18,7 +18,8 @@ int runFilter(const std::vector<std::string>& args) {
     for (const auto& [name, value] : p.options) {
         if (name == "--or" || name == "--and") {
             const Rule r = name == "--or" ? Rule::AnyRow : Rule::EveryRow;
-            if (rule && *rule != r) return vq::cli::usageError("filter", "choose --or or --and, not both");
+            if (rule && *rule != r)
+                return vq::cli::usageError("filter", "choose --or or --and, not both");
             rule = r;
         } else if (name == "-p") {
             rows.push_back(value); // as typed: no trimming, no lower-casing
@@ -27,7 +28,8 @@ int runFilter(const std::vector<std::string>& args) {
         }
     }
     if (!rule) return vq::cli::usageError("filter", "choose --or or --and");
-    if (p.positional.size() != 3) return vq::cli::usageError("filter", "expects IN, MATCH and REST");
+    if (p.positional.size() != 3)
+        return vq::cli::usageError("filter", "expects IN, MATCH and REST");
 
     // The file's rows follow the typed ones, as an import would give them.
     for (const auto& file : parameterFiles) {
@@ -37,8 +39,8 @@ int runFilter(const std::vector<std::string>& args) {
     }
     // No rows at all is the fresh list's single empty row.
     const vq::filtering::ParameterSearchers searchers(rows);
-    const auto counts = vq::filtering::filterList(p.positional[0], p.positional[1],
-                                                  p.positional[2], *rule, searchers);
+    const auto counts = vq::filtering::filterList(p.positional[0], p.positional[1], p.positional[2],
+                                                  *rule, searchers);
     vq::cli::printCount("过滤总数", counts.read);
     vq::cli::printCount("符合条件", counts.matching);
     vq::cli::printCount("剩余列表", counts.rest);
@@ -49,6 +51,6 @@ int runFilter(const std::vector<std::string>& args) {
 const vq::cli::Register reg({"filter", "--or|--and [-p PARAM]... [--params FILE] IN MATCH REST",
                              "write the valid addresses of IN that contain any (--or) or every "
                              "(--and) parameter to MATCH, the other valid ones to REST",
-                             40, runFilter});
+                             25, runFilter});
 
 } // namespace

@@ -32,5 +32,9 @@ void runFilterCommand(TForm1& form, vq::filtering::Rule rule, QTableView* grid) 
 
 } // namespace
 
-void TForm1::N13Click() { runFilterCommand(*this, vq::filtering::Rule::AnyRow, StringGrid2); }
-void TForm1::N27Click() { runFilterCommand(*this, vq::filtering::Rule::EveryRow, StringGrid3); }
+void TForm1::N13Click() {
+    runFilterCommand(*this, vq::filtering::Rule::AnyRow, StringGrid2);
+}
+void TForm1::N27Click() {
+    runFilterCommand(*this, vq::filtering::Rule::EveryRow, StringGrid3);
+}

@@ -14,8 +14,10 @@ namespace vq::filtering {
 
 std::string_view trimControls(std::string_view text) {
     std::size_t begin = 0, end = text.size();
-    while (begin < end && static_cast<unsigned char>(text[begin]) <= 0x20) ++begin;
-    while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 0x20) --end;
+    while (begin < end && static_cast<unsigned char>(text[begin]) <= 0x20)
+        ++begin;
+    while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 0x20)
+        --end;
     return text.substr(begin, end - begin);
 }
 
@@ -44,7 +46,9 @@ inline unsigned char lowerAscii(unsigned char c) {
 }
 
 // Lead bytes of a double-byte character in code page 936.
-inline bool isLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+inline bool isLeadByte(unsigned char c) {
+    return c >= 0x81 && c <= 0xFE;
+}
 
 } // namespace
 
@@ -164,7 +168,8 @@ bool ByteSearcher::occursIn(std::string_view hay) const {
         const __m128i f = _mm_set1_epi8(needle_.front());
         const __m128i l = _mm_set1_epi8(needle_.back());
         for (std::size_t i = 0;;) {
-            const __m128i a = _mm_cmpeq_epi8(f, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
+            const __m128i a =
+                _mm_cmpeq_epi8(f, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
             const __m128i b =
                 _mm_cmpeq_epi8(l, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + n - 1)));
             for (unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(a, b))); m;
@@ -219,8 +224,7 @@ void closeAfterFailure(listio::TextWriter& w) {
 
 FilterCounts filterList(const std::string& input, const std::string& matchingFile,
                         const std::string& restFile, Rule rule,
-                        const ParameterSearchers& parameters,
-                        const std::function<void()>& opened) {
+                        const ParameterSearchers& parameters, const std::function<void()>& opened) {
     FilterCounts counts;
     listio::TextReader in(input);
     listio::TextWriter matching(matchingFile);

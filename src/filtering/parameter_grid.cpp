@@ -35,8 +35,7 @@ bool TParameterListModel::setData(const QModelIndex& index, const QVariant& valu
 
 Qt::ItemFlags TParameterListModel::flags(const QModelIndex& index) const {
     if (!index.isValid()) return Qt::NoItemFlags;
-    return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsEditable |
-           Qt::ItemNeverHasChildren;
+    return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsEditable | Qt::ItemNeverHasChildren;
 }
 
 template <class Command> void TParameterListModel::change(Command&& command) {

@@ -34,14 +34,30 @@ void exportFrom(TForm1& form, QTableView* grid) {
 
 } // namespace
 
-void TForm1::Button1Click() { listOf(StringGrid2).add(Edit1->text()); }
-void TForm1::Button2Click() { listOf(StringGrid3).add(Edit2->text()); }
+void TForm1::Button1Click() {
+    listOf(StringGrid2).add(Edit1->text());
+}
+void TForm1::Button2Click() {
+    listOf(StringGrid3).add(Edit2->text());
+}
 
-void TForm1::N16Click() { listOf(StringGrid2).remove(selectionTopOf(StringGrid2)); }
-void TForm1::N17Click() { listOf(StringGrid3).remove(selectionTopOf(StringGrid3)); }
+void TForm1::N16Click() {
+    listOf(StringGrid2).remove(selectionTopOf(StringGrid2));
+}
+void TForm1::N17Click() {
+    listOf(StringGrid3).remove(selectionTopOf(StringGrid3));
+}
 
-void TForm1::N18Click() { importInto(*this, StringGrid2, QStringLiteral("选择或条件过滤参数文件")); }
-void TForm1::N20Click() { importInto(*this, StringGrid3, QStringLiteral("选择与条件过滤参数文件")); }
+void TForm1::N18Click() {
+    importInto(*this, StringGrid2, QStringLiteral("选择或条件过滤参数文件"));
+}
+void TForm1::N20Click() {
+    importInto(*this, StringGrid3, QStringLiteral("选择与条件过滤参数文件"));
+}
 
-void TForm1::N19Click() { exportFrom(*this, StringGrid2); }
-void TForm1::N21Click() { exportFrom(*this, StringGrid3); }
+void TForm1::N19Click() {
+    exportFrom(*this, StringGrid2);
+}
+void TForm1::N21Click() {
+    exportFrom(*this, StringGrid3);
+}

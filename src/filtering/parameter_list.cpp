@@ -16,7 +16,8 @@ std::vector<std::string> readParameterFile(const std::string& fileName) {
         // Only the reader's verdict on the file is wanted here: its error
         // texts are the ones a user sees for a missing or unreadable file.
         listio::TextReader reader(fileName);
-        while (!reader.atEnd()) reader.readLine();
+        while (!reader.atEnd())
+            reader.readLine();
         reader.close();
     }
     std::vector<std::string> lines = listio::loadLines(fileName);
@@ -36,7 +37,8 @@ const std::string& ParameterList::row(int index) const {
 std::vector<std::string> ParameterList::shownRows() const {
     std::vector<std::string> rows;
     rows.reserve(static_cast<std::size_t>(rowCount_));
-    for (int i = 0; i < rowCount_; ++i) rows.push_back(row(i));
+    for (int i = 0; i < rowCount_; ++i)
+        rows.push_back(row(i));
     return rows;
 }
 
