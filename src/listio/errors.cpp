@@ -10,14 +10,22 @@ EInOutError::EInOutError(int code) : Exception(textFor(code)), code_(code) {}
 
 std::string EInOutError::textFor(int code) {
     switch (code) {
-    case iocode::FileNotFound: return "File not found";
-    case iocode::PathNotFound: return "Invalid filename";
-    case iocode::TooManyOpenFiles: return "Too many open files";
-    case iocode::AccessDenied: return "File access denied";
-    case iocode::ReadBeyondEnd: return "Read beyond end of file";
-    case iocode::DiskFull: return "Disk full";
-    case iocode::InvalidNumericInput: return "Invalid numeric input";
-    default: return "I/O error " + std::to_string(code);
+    case iocode::FileNotFound:
+        return "File not found";
+    case iocode::PathNotFound:
+        return "Invalid filename";
+    case iocode::TooManyOpenFiles:
+        return "Too many open files";
+    case iocode::AccessDenied:
+        return "File access denied";
+    case iocode::ReadBeyondEnd:
+        return "Read beyond end of file";
+    case iocode::DiskFull:
+        return "Disk full";
+    case iocode::InvalidNumericInput:
+        return "Invalid numeric input";
+    default:
+        return "I/O error " + std::to_string(code);
     }
 }
 
@@ -52,12 +60,15 @@ bool folderPartMissing(const std::string& path) {
 // sharing violation, and the errno can still be read back from the number.
 int codeFromErrno(int err, const std::string& path) {
     switch (err) {
-    case ENOENT: return folderPartMissing(path) ? iocode::PathNotFound : iocode::FileNotFound;
+    case ENOENT:
+        return folderPartMissing(path) ? iocode::PathNotFound : iocode::FileNotFound;
     case ENOTDIR:
     case ENAMETOOLONG:
-    case ELOOP: return iocode::PathNotFound;
+    case ELOOP:
+        return iocode::PathNotFound;
     case EMFILE:
-    case ENFILE: return iocode::TooManyOpenFiles;
+    case ENFILE:
+        return iocode::TooManyOpenFiles;
     case EACCES:
     case EPERM:
     case EROFS:
@@ -65,11 +76,14 @@ int codeFromErrno(int err, const std::string& path) {
     case ENXIO: // a FIFO without a reader or a socket: not a file we write
         return iocode::AccessDenied;
     case EAGAIN:
-    case ETXTBSY: return iocode::SharingViolation;
+    case ETXTBSY:
+        return iocode::SharingViolation;
     case ENOSPC:
     case EDQUOT:
-    case EFBIG: return iocode::DiskFull;
-    default: return iocode::UnmappedErrnoBase + err;
+    case EFBIG:
+        return iocode::DiskFull;
+    default:
+        return iocode::UnmappedErrnoBase + err;
     }
 }
 

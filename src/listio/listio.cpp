@@ -3,10 +3,10 @@
 #include "listio/errors.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -48,7 +48,8 @@ int sysOpen(const std::string& path, int flags, mode_t mode = 0) {
         return -1;
     }
     int fd;
-    do fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+    do
+        fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
     while (fd < 0 && errno == EINTR);
     return fd;
 }
@@ -59,7 +60,8 @@ ssize_t sysRead(int fd, const std::string& path, char* data, std::size_t size) {
         return -1;
     }
     ssize_t n;
-    do n = ::read(fd, data, size);
+    do
+        n = ::read(fd, data, size);
     while (n < 0 && errno == EINTR);
     return n;
 }
@@ -70,7 +72,8 @@ ssize_t sysPread(int fd, const std::string& path, char* data, std::size_t size, 
         return -1;
     }
     ssize_t n;
-    do n = ::pread(fd, data, size, at);
+    do
+        n = ::pread(fd, data, size, at);
     while (n < 0 && errno == EINTR);
     return n;
 }
@@ -158,19 +161,16 @@ void setHook(Hook hook) {
 
 // ==== text-file reader ====================================================
 
-TextReader::TextReader(const std::string& fileName)
-    : TextReader(fileName, kDefaultBufferSize) {}
+TextReader::TextReader(const std::string& fileName) : TextReader(fileName, kDefaultBufferSize) {}
 
-TextReader::TextReader(const std::string& fileName, std::size_t bufferSize)
-    : fileName_(fileName) {
+TextReader::TextReader(const std::string& fileName, std::size_t bufferSize) : fileName_(fileName) {
     FdGuard fd(sysOpen(fileName, O_RDONLY | O_NONBLOCK));
     if (fd.get() < 0) throwErrno(errno, fileName);
     struct stat st;
     if (::fstat(fd.get(), &st) != 0) throwErrno(errno, fileName);
     if (!S_ISREG(st.st_mode)) throw EInOutError(iocode::AccessDenied);
     if (!clearNonBlocking(fd.get())) throwErrno(errno, fileName);
-    if (lockWhole(fd.get(), F_RDLCK) == Lock::Conflict)
-        throw EInOutError(iocode::SharingViolation);
+    if (lockWhole(fd.get(), F_RDLCK) == Lock::Conflict) throw EInOutError(iocode::SharingViolation);
     ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
     std::size_t size = std::max<std::size_t>(bufferSize, 1);
@@ -278,7 +278,9 @@ std::string_view TextReader::readLine() {
     return long_;
 }
 
-void TextReader::readLine(std::string& line) { line.assign(readLine()); }
+void TextReader::readLine(std::string& line) {
+    line.assign(readLine());
+}
 
 namespace {
 
@@ -386,8 +388,7 @@ void TextWriter::open(const std::string& fileName, bool append) {
     const bool regular = S_ISREG(st.st_mode);
     // Writing a list to a character device (/dev/null) is fine; folders,
     // FIFOs, sockets and disks are not lists.
-    if (!(regular || (!append && S_ISCHR(st.st_mode))))
-        throw EInOutError(iocode::AccessDenied);
+    if (!(regular || (!append && S_ISCHR(st.st_mode)))) throw EInOutError(iocode::AccessDenied);
     if (!clearNonBlocking(fd.get())) throwErrno(errno, fileName);
     if (regular && lockWhole(fd.get(), F_WRLCK) == Lock::Conflict)
         throw EInOutError(iocode::SharingViolation);
@@ -425,7 +426,9 @@ void TextWriter::open(const std::string& fileName, bool append) {
     fd_ = fd.release();
 }
 
-TextAppender::TextAppender(const std::string& fileName) { open(fileName, true); }
+TextAppender::TextAppender(const std::string& fileName) {
+    open(fileName, true);
+}
 
 void TextWriter::fail(int code) {
     // What the buffer still holds is dropped: nothing is written after a
@@ -495,13 +498,15 @@ void TextWriter::close() {
 
 std::vector<std::string> splitWholeText(std::string_view bytes) {
     if (const void* nul = std::memchr(bytes.data(), '\0', bytes.size()))
-        bytes = bytes.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - bytes.data()));
+        bytes =
+            bytes.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - bytes.data()));
     std::vector<std::string> lines;
     const char* p = bytes.data();
     const char* const end = p + bytes.size();
     while (p < end) {
         const char* e = p;
-        while (e < end && *e != '\r' && *e != '\n') ++e;
+        while (e < end && *e != '\r' && *e != '\n')
+            ++e;
         lines.emplace_back(p, e);
         if (e == end) break;
         // CR LF is one line end; a lone CR or a lone LF is one too, so LF CR
@@ -642,7 +647,8 @@ void saveText(const std::string& fileName, std::string_view text) {
 
 void saveLines(const std::string& fileName, const std::vector<std::string>& lines) {
     std::size_t total = 0;
-    for (const auto& l : lines) total += l.size() + 2;
+    for (const auto& l : lines)
+        total += l.size() + 2;
     std::string text;
     text.reserve(total);
     for (const auto& l : lines) {

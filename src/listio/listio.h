@@ -44,7 +44,7 @@ public:
     const std::string& fileName() const { return fileName_; }
 
 private:
-    bool fill(); // false at the end of the readable data
+    bool fill();       // false at the end of the readable data
     bool ensureData(); // false at the end; drops an LF owed to a CR of the last fill
     void checkOpen() const;
     void fail(int code);

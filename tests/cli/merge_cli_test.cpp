@@ -25,7 +25,8 @@ CliRun runCli(const vqtest::TempDir& dir, std::vector<std::string> args) {
         dup2(out, 1);
         dup2(err, 2);
         std::vector<char*> argv{const_cast<char*>(VQ_CLI_PATH)};
-        for (auto& a : args) argv.push_back(a.data());
+        for (auto& a : args)
+            argv.push_back(a.data());
         argv.push_back(nullptr);
         execv(VQ_CLI_PATH, argv.data());
         _exit(127);
@@ -33,7 +34,7 @@ CliRun runCli(const vqtest::TempDir& dir, std::vector<std::string> args) {
     int status = 0;
     waitpid(pid, &status, 0);
     CliRun r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, vqtest::readFile(outPath),
-          vqtest::readFile(errPath)};
+             vqtest::readFile(errPath)};
     unlink(outPath.c_str());
     unlink(errPath.c_str());
     return r;
@@ -64,11 +65,13 @@ TEST(CliMerge, FailuresPrintTheErrorBoxTextAndExit1) {
         std::vector<std::string> args;
         std::string err;
     } cases[] = {
-        {"missing input", {"merge", dir.file("none.txt"), b, dir.file("out.txt")},
+        {"missing input",
+         {"merge", dir.file("none.txt"), b, dir.file("out.txt")},
          "File not found.\n"},
         {"output is A", {"merge", a, b, a}, "I/O error 32.\n"},
         {"output is B", {"merge", a, b, b}, "I/O error 32.\n"},
-        {"output in a missing folder", {"merge", a, b, dir.file("no/out.txt")},
+        {"output in a missing folder",
+         {"merge", a, b, dir.file("no/out.txt")},
          "Invalid filename.\n"},
         {"disk full", {"merge", a, b, "/dev/full"}, "Disk full.\n"},
     };
@@ -87,9 +90,10 @@ TEST(CliMerge, FailuresPrintTheErrorBoxTextAndExit1) {
 
 TEST(CliMerge, WrongUsageExits2WithUsage) {
     vqtest::TempDir dir;
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"merge"}, {"merge", "a", "b"}, {"merge", "a", "b", "c", "d"},
-          {"merge", "--size", "a", "b", "c"}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"merge"},
+                                                 {"merge", "a", "b"},
+                                                 {"merge", "a", "b", "c", "d"},
+                                                 {"merge", "--size", "a", "b", "c"}}) {
         CliRun r = runCli(dir, args);
         EXPECT_EQ(r.status, 2) << args.size();
         EXPECT_EQ(r.out, "");

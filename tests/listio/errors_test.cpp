@@ -19,24 +19,36 @@ TEST(Errors, TextsOfTheCodes) {
         int code;
         const char* text;
     } cases[] = {
-        {2, "File not found"},        {3, "Invalid filename"},       {4, "Too many open files"},
-        {5, "File access denied"},    {100, "Read beyond end of file"}, {101, "Disk full"},
-        {106, "Invalid numeric input"}, {32, "I/O error 32"},        {103, "I/O error 103"},
+        {2, "File not found"},
+        {3, "Invalid filename"},
+        {4, "Too many open files"},
+        {5, "File access denied"},
+        {100, "Read beyond end of file"},
+        {101, "Disk full"},
+        {106, "Invalid numeric input"},
+        {32, "I/O error 32"},
+        {103, "I/O error 103"},
         {1005, "I/O error 1005"},
     };
-    for (const auto& c : cases) EXPECT_EQ(vq::EInOutError(c.code).message(), c.text);
+    for (const auto& c : cases)
+        EXPECT_EQ(vq::EInOutError(c.code).message(), c.text);
 }
 
 TEST(Errors, FullStopOnlyAfterBytesAboveFullStop) {
     const struct {
         std::string text, shown;
     } cases[] = {
-        {"File not found", "File not found."}, {"I/O error 32", "I/O error 32."},
-        {"", ""},                              {"done.", "done."},
-        {"x-", "x-"},                          {"a!", "a!"},
-        {"a/", "a/."},                         {"合并成功", "合并成功."},
+        {"File not found", "File not found."},
+        {"I/O error 32", "I/O error 32."},
+        {"", ""},
+        {"done.", "done."},
+        {"x-", "x-"},
+        {"a!", "a!"},
+        {"a/", "a/."},
+        {"合并成功", "合并成功."},
     };
-    for (const auto& c : cases) EXPECT_EQ(vq::withFullStop(c.text), c.shown) << c.text;
+    for (const auto& c : cases)
+        EXPECT_EQ(vq::withFullStop(c.text), c.shown) << c.text;
 }
 
 TEST(Errors, ErrnoMapsToWindowsCodesAndNothingElseCollides) {
@@ -46,18 +58,28 @@ TEST(Errors, ErrnoMapsToWindowsCodesAndNothingElseCollides) {
         std::string path;
         int code;
     } cases[] = {
-        {ENOENT, dir.file("x.txt"), 2}, {ENOENT, "x.txt", 2},   {ENOENT, dir.file("no/x.txt"), 3},
-        {ENOTDIR, "", 3},               {ENAMETOOLONG, "", 3},  {EMFILE, "", 4},
-        {ENFILE, "", 4},                {EACCES, "", 5},        {EPERM, "", 5},
-        {EROFS, "", 5},                 {EISDIR, "", 5},        {ENOSPC, "", 101},
-        {EDQUOT, "", 101},              {EFBIG, "", 101},
+        {ENOENT, dir.file("x.txt"), 2},
+        {ENOENT, "x.txt", 2},
+        {ENOENT, dir.file("no/x.txt"), 3},
+        {ENOTDIR, "", 3},
+        {ENAMETOOLONG, "", 3},
+        {EMFILE, "", 4},
+        {ENFILE, "", 4},
+        {EACCES, "", 5},
+        {EPERM, "", 5},
+        {EROFS, "", 5},
+        {EISDIR, "", 5},
+        {ENOSPC, "", 101},
+        {EDQUOT, "", 101},
+        {EFBIG, "", 101},
     };
-    for (const auto& c : cases) EXPECT_EQ(vq::codeFromErrno(c.err, c.path), c.code) << c.err;
+    for (const auto& c : cases)
+        EXPECT_EQ(vq::codeFromErrno(c.err, c.path), c.code) << c.err;
 
     const std::set<int> tableCodes = {2, 3, 4, 5, 32, 100, 101, 103, 104, 105, 106};
-    const std::set<int> mapped = {ENOENT, ENOTDIR, ENAMETOOLONG, ELOOP, EMFILE, ENFILE, EACCES,
-                                  EPERM, EROFS, EISDIR, ENXIO, EAGAIN, ETXTBSY, ENOSPC, EDQUOT,
-                                  EFBIG};
+    const std::set<int> mapped = {ENOENT,  ENOTDIR, ENAMETOOLONG, ELOOP,  EMFILE, ENFILE,
+                                  EACCES,  EPERM,   EROFS,        EISDIR, ENXIO,  EAGAIN,
+                                  ETXTBSY, ENOSPC,  EDQUOT,       EFBIG};
     for (int err = 1; err < 200; ++err) {
         if (!mapped.count(err)) {
             EXPECT_FALSE(tableCodes.count(vq::codeFromErrno(err))) << err;
@@ -80,7 +102,13 @@ TEST(Errors, ReachableCodesFromTheModes) {
         {"through a file", [&] { TextReader r(dir.file("a.txt/b")); }, "Invalid filename"},
         {"name too long", [&] { TextWriter w(longName); }, "Invalid filename"},
         {"folder", [&] { TextReader r(dir.path()); }, "File access denied"},
-        {"disk full", [] { TextWriter w("/dev/full"); w.writeLine("x"); w.close(); }, "Disk full"},
+        {"disk full",
+         [] {
+             TextWriter w("/dev/full");
+             w.writeLine("x");
+             w.close();
+         },
+         "Disk full"},
         {"held by reader",
          [&] {
              TextReader r(dir.file("a.txt"));

@@ -17,7 +17,10 @@ TEST(MergeCore, LinesOfAThenBEachEndingInCrLf) {
         {"both empty", "", "", ""},
         {"last line of A without end", "A1\r\nA2\r\nA3", "B1\r\nB2\r\n",
          "A1\r\nA2\r\nA3\r\nB1\r\nB2\r\n"},
-        {"mark in A", "A1\r\nA2\x1A" "gone\r\n", "B1\r\n", "A1\r\nA2\r\nB1\r\n"},
+        {"mark in A",
+         "A1\r\nA2\x1A"
+         "gone\r\n",
+         "B1\r\n", "A1\r\nA2\r\nB1\r\n"},
         {"nothing trimmed or dropped", " A@X.cn \r\n\r\nA@X.cn\r\n", "A@X.cn\r",
          " A@X.cn \r\n\r\nA@X.cn\r\nA@X.cn\r\n"},
         {"lf only stays one line", "a\nb\n", "c\rd", "a\nb\n\r\nc\r\nd\r\n"},

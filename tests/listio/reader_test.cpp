@@ -16,7 +16,8 @@ namespace {
 Lines readAll(const std::string& path, std::size_t bufferSize) {
     TextReader r(path, bufferSize);
     Lines lines;
-    while (!r.atEnd()) lines.emplace_back(r.readLine());
+    while (!r.atEnd())
+        lines.emplace_back(r.readLine());
     r.close();
     return lines;
 }
@@ -36,16 +37,21 @@ const ReadCase kReadCases[] = {
     {"lone cr", "a\rb\r\n", {"a", "b"}},
     {"cr cr lf", "a\r\r\n", {"a", ""}},
     {"lf is data", "a\nb\n", {"a\nb\n"}},
-    {"mark mid file", std::string("a\r\nb\x1A" "c\r\n"), {"a", "b"}},
-    {"mark first", std::string("\x1A" "a\r\n"), {}},
+    {"mark mid file",
+     std::string("a\r\nb\x1A"
+                 "c\r\n"),
+     {"a", "b"}},
+    {"mark first",
+     std::string("\x1A"
+                 "a\r\n"),
+     {}},
     {"nul is data", std::string("a\0b\r\n", 5), {std::string("a\0b", 3)}},
     {"cr then mark", std::string("abc\r\x1A\n"), {"abc"}},
     {"two lone cr", "\r\r", {"", ""}},
     {"leading lf", "\n\r\n", {"\n"}},
     {"lf after crlf", "ab\r\n\n", {"ab", "\n"}},
     {"lf cr", "a\n\rb", {"a\n", "b"}},
-    {"mixed", "hello world\r\nsecond line\rthird\n\r\n",
-     {"hello world", "second line", "third\n"}},
+    {"mixed", "hello world\r\nsecond line\rthird\n\r\n", {"hello world", "second line", "third\n"}},
 };
 
 } // namespace
@@ -64,7 +70,8 @@ TEST(TextReader, LinesAreTheSameForEveryBufferSize) {
 
 std::string withCrLf(const Lines& lines) {
     std::string out;
-    for (const auto& l : lines) out += l + "\r\n";
+    for (const auto& l : lines)
+        out += l + "\r\n";
     return out;
 }
 
@@ -91,8 +98,11 @@ TEST(TextReader, BlockCopyMatchesLineByLineOnLongTexts) {
     for (unsigned seed = 1; seed <= 40; ++seed) {
         std::mt19937 random(seed);
         std::string text;
-        while (text.size() < 3000) text += pieces[random() % std::size(pieces)];
-        if (seed % 4 == 0) text += "tail\x1A" "after\r\n";
+        while (text.size() < 3000)
+            text += pieces[random() % std::size(pieces)];
+        if (seed % 4 == 0)
+            text += "tail\x1A"
+                    "after\r\n";
         vqtest::writeFile(dir.file("list.txt"), text);
         for (std::size_t size : {7, 64, 1 << 20}) {
             TextReader in(dir.file("list.txt"), size);

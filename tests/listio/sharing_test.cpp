@@ -45,13 +45,22 @@ TEST(SharingRule, MatrixBetweenOpeningsInOneProcess) {
         std::map<std::string, std::string> second;
     } rows[] = {
         {"reader",
-         {{"reader", "ok"}, {"writer", "io 32"}, {"appender", "io 32"}, {"loader", "ok"},
+         {{"reader", "ok"},
+          {"writer", "io 32"},
+          {"appender", "io 32"},
+          {"loader", "ok"},
           {"saver", create}}},
         {"writer",
-         {{"reader", "io 32"}, {"writer", "io 32"}, {"appender", "io 32"}, {"loader", open},
+         {{"reader", "io 32"},
+          {"writer", "io 32"},
+          {"appender", "io 32"},
+          {"loader", open},
           {"saver", create}}},
         {"appender",
-         {{"reader", "io 32"}, {"writer", "io 32"}, {"appender", "io 32"}, {"loader", open},
+         {{"reader", "io 32"},
+          {"writer", "io 32"},
+          {"appender", "io 32"},
+          {"loader", open},
           {"saver", create}}},
     };
     for (const auto& row : rows) {
@@ -80,9 +89,11 @@ TEST(SharingRule, WholeFileModesHoldTheFileWhileTheyWork) {
         std::function<void()> first;
         std::map<std::string, std::string> second;
     } rows[] = {
-        {faults::Op::Read, [&] { loadLines(path); },
+        {faults::Op::Read,
+         [&] { loadLines(path); },
          {{"reader", "ok"}, {"loader", "ok"}, {"writer", "io 32"}, {"appender", "io 32"}}},
-        {faults::Op::Write, [&] { saveText(path, "new\r\n"); },
+        {faults::Op::Write,
+         [&] { saveText(path, "new\r\n"); },
          {{"reader", "io 32"}, {"loader", "Cannot open file " + path}, {"writer", "io 32"}}},
     };
     for (const auto& row : rows) {
@@ -92,7 +103,8 @@ TEST(SharingRule, WholeFileModesHoldTheFileWhileTheyWork) {
             if (op == row.during && !inside) {
                 inside = true;
                 for (const auto& [second, expected] : row.second)
-                    if (!seen.count(second)) seen[second] = vqtest::outcome([&] { kSecond.at(second)(path); });
+                    if (!seen.count(second))
+                        seen[second] = vqtest::outcome([&] { kSecond.at(second)(path); });
                 inside = false;
             }
             return 0;

@@ -37,12 +37,18 @@ const LoadCase kLoadCases[] = {
     {"empty lines kept", "\r\n\r\na\r\n\r\n", {"", "", "a", ""}},
     {"nul ends text", std::string("a\r\nb\0c\r\nd", 9), {"a", "b"}},
     {"nul first", std::string("\0a\r\n", 4), {}},
-    {"mark is a byte", "a\x1A" "b\r\n\x1A", {"a\x1A" "b", "\x1A"}},
+    {"mark is a byte",
+     "a\x1A"
+     "b\r\n\x1A",
+     {"a\x1A"
+      "b",
+      "\x1A"}},
 };
 
 std::vector<std::string> entries(const std::string& folder) {
     std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+    for (const auto& e : fs::directory_iterator(folder))
+        names.push_back(e.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -160,7 +166,8 @@ TEST(WholeFileSaver, FileSizeLimitDoesNotDestroyTheOldFile) {
     struct rlimit small = saved;
     small.rlim_cur = 4096;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    std::string result = vqtest::outcome([&] { saveText(dir.file("list.txt"), std::string(10000, 'n')); });
+    std::string result =
+        vqtest::outcome([&] { saveText(dir.file("list.txt"), std::string(10000, 'n')); });
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(result, "Stream write error");

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
 #include <functional>
+#include <string>
 #include <sys/stat.h>
 #include <vector>
 
@@ -37,7 +37,8 @@ TEST(TextWriter, EveryLineGetsCrLfWhateverTheBufferSize) {
         for (std::size_t size : {1, 3, 4, 11, 1 << 20}) {
             vqtest::writeFile(dir.file("out.txt"), "old content that must go\r\n");
             TextWriter w(dir.file("out.txt"), size);
-            for (const auto& l : c.lines) w.writeLine(l);
+            for (const auto& l : c.lines)
+                w.writeLine(l);
             w.close();
             EXPECT_EQ(vqtest::readFile(dir.file("out.txt")), c.bytes) << "buffer " << size;
         }
@@ -72,14 +73,20 @@ struct AppendCase {
     std::string after; // after appending the line "new"
 };
 
-std::string filler(std::size_t n) { return std::string(n, 'f'); }
+std::string filler(std::size_t n) {
+    return std::string(n, 'f');
+}
 
 const AppendCase kAppendCases[] = {
     {"empty file", "", "new\r\n"},
     {"ends with crlf", "a\r\n", "a\r\nnew\r\n"},
     {"no line end joins", "a", "anew\r\n"},
     {"mark at end", "a\r\n\x1A", "a\r\nnew\r\n"},
-    {"first of two marks", "a\x1A" "b\x1A" "c", "anew\r\n"},
+    {"first of two marks",
+     "a\x1A"
+     "b\x1A"
+     "c",
+     "anew\r\n"},
     {"mark first byte of window", "\x1A" + filler(127), "new\r\n"},
     {"mark just before window", "\x1A" + filler(128), "\x1A" + filler(128) + "new\r\n"},
     {"mark in window of long file", filler(300) + "\x1A" + filler(50), filler(300) + "new\r\n"},
@@ -133,10 +140,16 @@ TEST(AccessModes, NonRegularFilesAreRefusedWithoutHanging) {
         {folder, [](auto& p) { TextAppender a(p); }, "io 5"},
         {"/dev/null", [](auto& p) { TextReader r(p); }, "io 5"},
         {"/dev/null", [](auto& p) { TextAppender a(p); }, "io 5"},
-        {"/dev/null", [](auto& p) { TextWriter w(p); w.writeLine("x"); w.close(); }, "ok"},
+        {"/dev/null",
+         [](auto& p) {
+             TextWriter w(p);
+             w.writeLine("x");
+             w.close();
+         },
+         "ok"},
         {fifo, [](auto& p) { vq::listio::loadLines(p); }, "Cannot open file " + fifo},
-        {fifo, [](auto& p) { vq::listio::saveText(p, "x"); },
-         "Cannot create file " + fifo},
+        {fifo, [](auto& p) { vq::listio::saveText(p, "x"); }, "Cannot create file " + fifo},
     };
-    for (const auto& c : cases) EXPECT_EQ(vqtest::outcome([&] { c.open(c.path); }), c.expected) << c.path;
+    for (const auto& c : cases)
+        EXPECT_EQ(vqtest::outcome([&] { c.open(c.path); }), c.expected) << c.path;
 }
