@@ -7,10 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <map>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <vector>
 
 namespace {
 
@@ -19,8 +16,8 @@ namespace p = vq::platform;
 using vqtest::readFile;
 using vqtest::writeFile;
 
-// A folder of lists as users keep them: mixed case, a hidden list, a GB2312
-// line, a sub-folder whose name ends in .txt, a file that is no list.
+// A folder as users keep one: mixed case, a hidden list, a GB2312 line, a
+// sub-folder whose name ends in .txt, a file that is no list.
 class FolderOfLists : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -40,7 +37,7 @@ protected:
                                            "\xC4\xE3\xBA\xC3"
                                            "abc@x.cn\r\n"};
         std::sort(blocks.begin(), blocks.end());
-        std::string got = readFile(output);
+        const std::string got = readFile(output);
         bool found = false;
         do {
             std::string joined;
@@ -57,38 +54,32 @@ TEST_F(FolderOfLists, MergesEveryListLowerCasedAndCountsEveryLine) {
     m::FolderMerger merger;
     std::vector<int64_t> seen;
     merger.onLine = [&](int64_t n) { seen.push_back(n); };
-    EXPECT_EQ(merger.run(dir.path(), elsewhere.file("out.txt")), 7);
-    expectMerged(elsewhere.file("out.txt"));
-    EXPECT_EQ(seen, (std::vector<int64_t>{1, 2, 3, 4, 5, 6, 7}));
-    // A second merge gives the same again, counted from 0.
-    EXPECT_EQ(merger.run(dir.path(), elsewhere.file("out.txt")), 7);
-    expectMerged(elsewhere.file("out.txt"));
-}
-
-TEST_F(FolderOfLists, TheOutputInsideTheFolderIsSkippedWhenSpelledAlike) {
-    for (const char* name : {"all.txt", "ALL.TXT"}) {
-        std::string out = dir.file(name);
-        writeFile(out, "OLD\r\n");
-        EXPECT_EQ(m::FolderMerger().run(dir.path(), out), 7) << name;
-        expectMerged(out);
-        std::filesystem::remove(out);
+    for (int run = 0; run < 2; ++run) { // a second merge gives the same, counted from 0
+        seen.clear();
+        EXPECT_EQ(merger.run(dir.path(), elsewhere.file("out.txt")), 7);
+        expectMerged(elsewhere.file("out.txt"));
+        EXPECT_EQ(seen, (std::vector<int64_t>{1, 2, 3, 4, 5, 6, 7}));
     }
 }
 
-TEST_F(FolderOfLists, TheOutputUnderAnotherSpellingIsRefusedWithTheSharingCode) {
+TEST_F(FolderOfLists, TheOutputInsideIsSkippedOnlyWhenSpelledAlike) {
+    for (const char* name : {"all.txt", "ALL.TXT"}) {
+        writeFile(dir.file(name), "OLD\r\n");
+        EXPECT_EQ(m::FolderMerger().run(dir.path(), dir.file(name)), 7) << name;
+        expectMerged(dir.file(name));
+        std::filesystem::remove(dir.file(name));
+    }
     m::FolderMerger merger;
-    std::string out = dir.path() + "/./all.txt";
     try {
-        merger.run(dir.path(), out);
+        merger.run(dir.path(), dir.path() + "/./all.txt");
         ADD_FAILURE() << "the output was read as an input";
     } catch (const vq::EInOutError& e) {
         EXPECT_EQ(e.code(), 32);
     }
-    // The count covers every line handed to the output; lines still in the
-    // write buffer need not reach the disk.
+    // The count covers the lines handed to the output before the refusal.
     std::string written = readFile(dir.file("all.txt"));
     EXPECT_LE(std::count(written.begin(), written.end(), '\n'), merger.lines());
-    EXPECT_LE(merger.lines(), 7);
+    EXPECT_LT(merger.lines(), 7);
 }
 
 TEST_F(FolderOfLists, AFolderWithMoreThanTheFolderAttributeEndsTheMerge) {
@@ -118,43 +109,13 @@ TEST(FolderMerge, LowerCasingTouchesOnlyAsciiCapitals) {
 }
 
 TEST(FolderSearch, MatchesPatternsWithoutRegardToAsciiCase) {
-    const struct {
-        const char *pattern, *name;
-        bool match;
-    } cases[] = {
-        {"*.txt", "a.txt", true},      {"*.txt", "A.TXT", true},  {"*.txt", ".txt", true},
-        {"*.txt", "a.txt.bak", false}, {"*.txt", "atxt", false},  {"a?c", "abc", true},
-        {"a?c", "ac", false},          {"*", "", true},           {"*a*b", "xaxxb", true},
-        {"*a*b", "xaxxbc", false},     {"\xC4*", "\xE4x", false}, {"\xC4*", "\xC4x", true},
+    const std::tuple<const char*, const char*, bool> cases[] = {
+        {"*.txt", "A.TXT", true}, {"*.txt", ".txt", true},   {"*.txt", "a.txt.bak", false},
+        {"a?c", "abc", true},     {"a?c", "ac", false},      {"*a*b", "xaxxb", true},
+        {"*a*b", "xaxb0", false}, {"\xC4*", "\xE4x", false}, // only ASCII letters fold
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(p::matchesPattern(c.pattern, c.name), c.match) << c.pattern << " " << c.name;
-}
-
-TEST(FolderSearch, GivesEachEntryItsAttributes) {
-    vqtest::TempDir dir;
-    writeFile(dir.file("f.txt"), "");
-    writeFile(dir.file(".h.txt"), "");
-    writeFile(dir.file("r.TXT"), "");
-    chmod(dir.file("r.TXT").c_str(), 0444);
-    writeFile(dir.file("other.csv"), "");
-    std::filesystem::create_directory(dir.file("d.txt"));
-    mkfifo(dir.file("p.txt").c_str(), 0644);
-    std::map<std::string, uint32_t> found;
-    p::FolderSearch search;
-    p::FolderEntry e;
-    for (bool ok = search.findFirst(dir.path() + "/*.txt", e); ok; ok = search.findNext(e))
-        found[e.name] = e.attributes;
-    const std::map<std::string, uint32_t> expected = {
-        {"f.txt", p::attr::Archive},
-        {".h.txt", p::attr::Archive | p::attr::Hidden},
-        {"r.TXT", p::attr::Archive | p::attr::ReadOnly},
-        {"d.txt", p::attr::Directory},
-        {"p.txt", p::attr::System},
-    };
-    EXPECT_EQ(found, expected);
-    EXPECT_FALSE(search.findFirst(dir.path() + "/*.none", e));
-    EXPECT_FALSE(search.isOpen());
+    for (const auto& [pattern, name, match] : cases)
+        EXPECT_EQ(p::matchesPattern(pattern, name), match) << pattern << " " << name;
 }
 
 TEST(FolderMergeCommand, PrintsTheCount) {
