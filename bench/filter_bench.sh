@@ -30,27 +30,34 @@ if [ ! -s "$list" ]; then
   }' > "$list"
 fi
 
-best() { # best-of-three wall time in seconds of "$@"
-  local b=""
+# Best of three runs: wall seconds, and the CPU seconds (user + system) of
+# that run, which tell more on a machine shared with other work.
+best() {
+  local bw="" bc=""
   for _ in 1 2 3; do
-    local s e t
-    s=$(date +%s.%N); "$@"; e=$(date +%s.%N)
-    t=$(awk -v s="$s" -v e="$e" 'BEGIN { print e - s }')
-    if [ -z "$b" ] || awk -v t="$t" -v b="$b" 'BEGIN { exit !(t < b) }'; then b=$t; fi
+    local t w c
+    t=$( { TIMEFORMAT='%R %U %S'; time "$@" > /dev/null 2>&1; } 2>&1 )
+    w=$(echo "$t" | awk '{ print $1 }')
+    c=$(echo "$t" | awk '{ print $2 + $3 }')
+    if [ -z "$bw" ] || awk -v a="$w" -v b="$bw" 'BEGIN { exit !(a < b) }'; then bw=$w; bc=$c; fi
   done
-  printf '%.3f' "$b"
+  echo "$bw $bc"
 }
 
 cat "$list" > /dev/null # page cache
-t_cat=$(best sh -c "cat '$list' > '$dir/cat.out'")
-t_grep=$(best sh -c "grep -F .cn '$list' > '$dir/g1.out'; grep -vF .cn '$list' > '$dir/g2.out'")
-t_or=$(best sh -c "'$cli' filter --or -p .cn '$list' '$dir/m.out' '$dir/r.out' > /dev/null")
-t_and=$(best sh -c "'$cli' filter --and -p .com -p @ -p user '$list' '$dir/m.out' '$dir/r.out' > /dev/null")
+r_cat=$(best sh -c "cat '$list' > '$dir/cat.out'")
+r_grep=$(best sh -c "grep -F .cn '$list' > '$dir/g1.out'; grep -vF .cn '$list' > '$dir/g2.out'")
+r_or=$(best "$cli" filter --or -p .cn "$list" "$dir/m.out" "$dir/r.out")
+r_and=$(best "$cli" filter --and -p .com -p @ -p user "$list" "$dir/m.out" "$dir/r.out")
 rm -f "$dir"/*.out
 
-printf '%-44s %8s %10s %10s\n' "command ($(wc -l < "$list") lines)" seconds "x cat" "x greps"
-row() { awk -v n="$1" -v t="$2" -v c="$t_cat" -v g="$t_grep" 'BEGIN { printf "%-44s %8.3f %10.2f %10.2f\n", n, t, t / c, t / g }'; }
-row "cat IN > OUT" "$t_cat"
-row "grep -F .cn; grep -vF .cn" "$t_grep"
-row "filter --or -p .cn" "$t_or"
-row "filter --and -p .com -p @ -p user" "$t_and"
+printf '%-36s %8s %8s %8s %9s\n' "command ($(wc -l < "$list") lines)" wall cpu "wall/cat" "wall/grep"
+row() {
+  awk -v n="$1" -v r="$2" -v c="$r_cat" -v g="$r_grep" 'BEGIN {
+    split(r, x, " "); split(c, y, " "); split(g, z, " ");
+    printf "%-36s %8.3f %8.3f %8.2f %9.2f\n", n, x[1], x[2], x[1] / y[1], x[1] / z[1] }'
+}
+row "cat IN > OUT" "$r_cat"
+row "grep -F .cn; grep -vF .cn" "$r_grep"
+row "filter --or -p .cn" "$r_or"
+row "filter --and -p .com -p @ -p user" "$r_and"

@@ -50,19 +50,49 @@ inline bool isLeadByte(unsigned char c) {
     return c >= 0x81 && c <= 0xFE;
 }
 
-} // namespace
+// Blocks of 16 or 8 bytes below; the last block of a line may overlap the
+// one before, which costs nothing since each byte's result depends on that
+// byte alone.
+inline std::size_t nextBlock(std::size_t i, std::size_t block, std::size_t n) {
+    return i + 2 * block <= n ? i + block : n - block;
+}
 
-std::string_view prepareLine(std::string_view raw, std::string& scratch) {
-    const std::string_view line = trimControls(raw);
-    const std::size_t n = line.size();
-    if (n == 0) return line;
-    const char* src = line.data();
+#if defined(__SSE2__)
+// 0xFF in every byte that is A to Z: only they land below -128 + 26 once
+// shifted by 0x80 - 'A'.
+inline __m128i capitalBytes(__m128i x) {
+    return _mm_cmplt_epi8(_mm_add_epi8(x, _mm_set1_epi8(static_cast<char>(0x80 - 'A'))),
+                          _mm_set1_epi8(static_cast<char>(-128 + 26)));
+}
+inline __m128i load16(const char* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+#endif
 
-    // Eight bytes at a time; the last block may overlap the one before, which
-    // costs nothing since each byte's result depends on that byte alone.
+struct LineScan {
+    bool capitals = false; // holds an ASCII capital letter
+    bool high = false;     // holds a byte of 0x80 or more
+};
+
+LineScan scanLine(const char* src, std::size_t n) {
+    LineScan scan;
+#if defined(__SSE2__)
+    if (n >= 16) {
+        __m128i caps = _mm_setzero_si128(), all = _mm_setzero_si128();
+        for (std::size_t i = 0;; i = nextBlock(i, 16, n)) {
+            const __m128i x = load16(src + i);
+            caps = _mm_or_si128(caps, capitalBytes(x));
+            all = _mm_or_si128(all, x);
+            if (i + 16 >= n) break;
+        }
+        scan.capitals = _mm_movemask_epi8(caps) != 0;
+        scan.high = _mm_movemask_epi8(all) != 0;
+        return scan;
+    }
+#endif
     std::uint64_t capitals = 0, bytes = 0;
     if (n >= 8) {
-        for (std::size_t i = 0;; i = i + 16 <= n ? i + 8 : n - 8) {
+        for (std::size_t i = 0;; i = nextBlock(i, 8, n)) {
             const std::uint64_t x = load(src + i, 8);
             capitals |= capitalMask(x);
             bytes |= x;
@@ -72,23 +102,52 @@ std::string_view prepareLine(std::string_view raw, std::string& scratch) {
         bytes = load(src, n);
         capitals = capitalMask(bytes);
     }
+    scan.capitals = capitals != 0;
+    scan.high = (bytes & kHighBits) != 0;
+    return scan;
+}
 
-    if ((bytes & kHighBits) == 0) {
-        // Plain ASCII, nearly every address: most need no change at all.
-        if (capitals == 0) return line;
-        scratch.resize(n);
-        char* dst = scratch.data();
-        if (n >= 8) {
-            for (std::size_t i = 0;; i = i + 16 <= n ? i + 8 : n - 8) {
-                std::uint64_t x = load(src + i, 8);
-                x |= capitalMask(x) >> 2; // 0x80 >> 2 is the case bit 0x20
-                std::memcpy(dst + i, &x, 8);
-                if (i + 8 >= n) break;
-            }
-        } else {
-            for (std::size_t i = 0; i < n; ++i)
-                dst[i] = static_cast<char>(lowerAscii(static_cast<unsigned char>(src[i])));
+// For lines without high bytes only.
+void lowerAsciiLine(const char* src, char* dst, std::size_t n) {
+#if defined(__SSE2__)
+    if (n >= 16) {
+        const __m128i caseBit = _mm_set1_epi8(0x20);
+        for (std::size_t i = 0;; i = nextBlock(i, 16, n)) {
+            const __m128i x = load16(src + i);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
+                             _mm_or_si128(x, _mm_and_si128(capitalBytes(x), caseBit)));
+            if (i + 16 >= n) break;
         }
+        return;
+    }
+#endif
+    if (n >= 8) {
+        for (std::size_t i = 0;; i = nextBlock(i, 8, n)) {
+            std::uint64_t x = load(src + i, 8);
+            x |= capitalMask(x) >> 2; // 0x80 >> 2 is the case bit 0x20
+            std::memcpy(dst + i, &x, 8);
+            if (i + 8 >= n) break;
+        }
+        return;
+    }
+    for (std::size_t i = 0; i < n; ++i)
+        dst[i] = static_cast<char>(lowerAscii(static_cast<unsigned char>(src[i])));
+}
+
+} // namespace
+
+std::string_view prepareLine(std::string_view raw, std::string& scratch) {
+    const std::string_view line = trimControls(raw);
+    const std::size_t n = line.size();
+    if (n == 0) return line;
+    const char* src = line.data();
+
+    const LineScan scan = scanLine(src, n);
+    if (!scan.high) {
+        // Plain ASCII, nearly every address: most need no change at all.
+        if (!scan.capitals) return line;
+        scratch.resize(n);
+        lowerAsciiLine(src, scratch.data(), n);
         return scratch;
     }
 
@@ -125,7 +184,7 @@ inline bool middleFits(const char* at, const std::string& needle) {
     return true;
 }
 
-// Up to eight starting positions at a time, [i, i + 8) of `starts`.
+// The search without vector registers: eight starting positions at a time.
 bool occursSwar(const char* hay, std::size_t starts, const std::string& needle) {
     const std::size_t n = needle.size();
     const char first = needle.front(), last = needle.back();
@@ -148,7 +207,7 @@ bool occursSwar(const char* hay, std::size_t starts, const std::string& needle) 
             if (at[0] == first && at[n - 1] == last && middleFits(at, needle)) return true;
         }
         if (i + 8 >= starts) return false;
-        i = i + 16 <= starts ? i + 8 : starts - 8; // the last block may overlap
+        i = nextBlock(i, 8, starts);
     }
 }
 
@@ -168,16 +227,15 @@ bool ByteSearcher::occursIn(std::string_view hay) const {
         const __m128i f = _mm_set1_epi8(needle_.front());
         const __m128i l = _mm_set1_epi8(needle_.back());
         for (std::size_t i = 0;;) {
-            const __m128i a =
-                _mm_cmpeq_epi8(f, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
-            const __m128i b =
-                _mm_cmpeq_epi8(l, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + n - 1)));
+            // A set byte marks a start where both end bytes fit.
+            const __m128i a = _mm_cmpeq_epi8(f, load16(p + i));
+            const __m128i b = _mm_cmpeq_epi8(l, load16(p + i + n - 1));
             for (unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(a, b))); m;
                  m &= m - 1)
                 if (middleFits(p + i + static_cast<std::size_t>(__builtin_ctz(m)), needle_))
                     return true;
             if (i + 16 >= starts) return false;
-            i = i + 32 <= starts ? i + 16 : starts - 16;
+            i = nextBlock(i, 16, starts);
         }
     }
 #endif
