@@ -7,7 +7,8 @@
 # The splitter reads the list twice (it counts before it cuts); `split -l`
 # reads it once. merge-folder also lower-cases; cat copies.
 #   bench/maintenance.sh [LINES]      default: 10000000
-# Environment: RUNS (default 5), BUILD_DIR (default build-bench), TMPDIR.
+# Environment: RUNS (default 5), BUILD_DIR (default build-bench), TMPDIR,
+# LIST (an existing CR LF list to use instead of generating one).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,17 +22,17 @@ cli=$(realpath "$BUILD_DIR/bin/veskoqindra-cli")
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vq-bench-maint.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-list="$work/list.txt"
-python3 bench/gen_lists.py "$list" "$lines" --seed 1
+list=${LIST:-}
+if [ -z "$list" ]; then
+  list="$work/list.txt"
+  python3 bench/gen_lists.py "$list" "$lines" --seed 1
+fi
+lines=$(wc -l < "$list")
 cat "$list" > /dev/null # in the page cache before any timing
 
-seconds() {
-  local start end
-  start=$(date +%s%N)
-  "$@"
-  end=$(date +%s%N)
-  awk -v ns=$((end - start)) 'BEGIN { printf "%.3f\n", ns / 1e9 }'
-}
+# Wall, user and system seconds of one run (bash's own timer, children included).
+TIMEFORMAT='%3R %3U %3S'
+timed() { { time "$@" ; } 2>&1; }
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 fresh() { rm -rf "$1"; mkdir -p "$1"; }
 
@@ -41,20 +42,24 @@ vq_merge() { "$cli" merge-folder "$work/parts" "$work/merged-vq.out" >/dev/null;
 cat_merge() { cat "$work"/parts/*.txt > "$work/merged-cat.out"; }
 
 # Runs A and B interleaved RUNS times (so drift hits both alike) and prints
-# their medians and ratio. $1 label, $2/$3 commands, $4/$5 folders emptied first.
+# the medians of wall time and of CPU time (user + system), which a busy
+# machine disturbs less. $1 label, $2/$3 commands, $4/$5 folders emptied first.
 compare() {
   local label=$1 a=$2 b=$3
   : > "$work/a.times"; : > "$work/b.times"
   for ((i = 0; i < RUNS; i++)); do
-    [ -n "${4:-}" ] && fresh "$4"; sync
-    seconds $a >> "$work/a.times"
-    [ -n "${5:-}" ] && fresh "$5"; sync
-    seconds $b >> "$work/b.times"
+    [ -n "${4:-}" ] && fresh "$4"
+    timed $a >> "$work/a.times"
+    [ -n "${5:-}" ] && fresh "$5"
+    timed $b >> "$work/b.times"
   done
-  local ma mb
-  ma=$(median < "$work/a.times") mb=$(median < "$work/b.times")
-  printf '%-34s %7.3f s   %-24s %7.3f s   ratio %.2fx\n' "$label" "$ma" "${b%% *}" "$mb" \
-    "$(awk -v a="$ma" -v b="$mb" 'BEGIN { print a / b }')"
+  local wa wb ca cb
+  wa=$(cut -d' ' -f1 "$work/a.times" | median) wb=$(cut -d' ' -f1 "$work/b.times" | median)
+  ca=$(awk '{ print $2 + $3 }' "$work/a.times" | median)
+  cb=$(awk '{ print $2 + $3 }' "$work/b.times" | median)
+  printf '%-32s wall %6.3f s vs %-10s %6.3f s = %.2fx   cpu %6.3f s vs %6.3f s = %.2fx\n' \
+    "$label" "$wa" "${b%% *}" "$wb" "$(awk -v a="$wa" -v b="$wb" 'BEGIN { print a / b }')" \
+    "$ca" "$cb" "$(awk -v a="$ca" -v b="$cb" 'BEGIN { print a / b }')"
 }
 
 echo "veskoqindra-cli maintenance commands, $lines lines ($(du -m "$list" | cut -f1) MiB), median of $RUNS"
