@@ -138,8 +138,10 @@ TForm1::TForm1(QWidget* parent)
     // area and 351 pixels below the menu bar.
     resize(602, 351 + menuBar()->sizeHint().height());
     if (QScreen* s = QGuiApplication::primaryScreen()) {
+        // Not QRect::center(): on an even size it lies a pixel short of the
+        // middle and the window would sit off centre.
         QRect avail = s->availableGeometry();
-        move(avail.center() - QPoint(610 / 2, 398 / 2));
+        move(avail.x() + (avail.width() - 610) / 2, avail.y() + (avail.height() - 398) / 2);
     }
 
     FormCreate();
@@ -375,7 +377,10 @@ void TForm1::N8Click() {
     // The help file sits beside the program and is opened by its plain name,
     // so the program's folder becomes (and stays) current.
     QByteArray dir = QFile::encodeName(QCoreApplication::applicationDirPath());
-    if (chdir(dir.constData()) != 0) throw vq::EInOutError(vq::codeFromErrno(errno, dir.toStdString()));
+    if (chdir(dir.constData()) != 0) {
+        const int err = errno; // before anything else can overwrite it
+        throw vq::EInOutError(vq::codeFromErrno(err, dir.toStdString()));
+    }
     services().openDocument(this, QStringLiteral("Open"), QStringLiteral("brevant.chm"));
 }
 

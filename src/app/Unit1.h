@@ -123,6 +123,9 @@ public:
     // maintenance:
     // tray:
     class TantTaskbarIcon* antTaskbarIcon1 = nullptr; // the icon in the notification area
+    // The About and folder-merge windows that were open when the program went
+    // to the notification area; they come back with the main window.
+    QList<QPointer<QWidget>> hiddenWithMain;
 
 Q_SIGNALS:
     // The exit was confirmed; the window closes and the program ends.

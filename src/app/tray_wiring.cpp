@@ -2,7 +2,9 @@
 // handler run whenever the window is minimised, and the restore on a click.
 #include "app/Unit1.h"
 
+#include "components/about.h"
 #include "components/antTaskbarIcon.h"
+#include "maintenance/Unit2.h"
 #include "platform/codepage.h"
 #include "platform/notify_icon.h"
 
@@ -70,6 +72,16 @@ void TForm1::N28Click() {
     // On this desktop the taskbar entry is the main window's own, so hiding
     // the window takes the entry away with it.
     hide();
+    // The other windows are independent top-level windows here, and the About
+    // window stays on top: left open, they would float on with no program
+    // behind them.
+    hiddenWithMain.clear();
+    for (QWidget* w : {static_cast<QWidget*>(AboutBox), static_cast<QWidget*>(Form2)}) {
+        if (w && w->isVisible()) {
+            hiddenWithMain.append(w);
+            w->hide();
+        }
+    }
 }
 
 void TForm1::antTaskbarIcon1Click() {
@@ -78,6 +90,9 @@ void TForm1::antTaskbarIcon1Click() {
     // a taskbar entry only.
     if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
     if (!isVisible()) show();
+    for (const QPointer<QWidget>& w : hiddenWithMain)
+        if (w) w->show();
+    hiddenWithMain.clear();
     // Only a window that was away is brought forward; a click while it is
     // shown changes nothing.
     if (away) {

@@ -41,6 +41,8 @@ int main(int argc, char** argv) {
     }
     std::vector<std::string> args(argv + 2, argv + argc);
     for (const auto& a : args) {
+        // After "--" even "--help" is a file name.
+        if (a == "--") break;
         if (a == "--help" || a == "-h") {
             std::cout << "usage: veskoqindra-cli " << cmd->name << " " << cmd->usage << "\n"
                       << cmd->summary << "\n";
@@ -58,6 +60,12 @@ int main(int argc, char** argv) {
     } catch (const std::bad_alloc&) {
         std::cout.flush();
         std::cerr << "Out of memory.\n";
+        return 1;
+    } catch (const std::exception& e) {
+        // Anything else a command lets through still ends as a message and
+        // status 1, never as an abort with a core dump.
+        std::cout.flush();
+        std::cerr << vq::withFullStop(e.what()) << "\n";
         return 1;
     }
 }

@@ -8,10 +8,12 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpacerItem>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -37,6 +39,18 @@ QStringList qtNameFilters(const QString& filter) {
         out << QStringLiteral("%1 (%2)").arg(desc, patterns.join(QLatin1Char(' ')));
     }
     return out;
+}
+
+// A window manager shortens a title that does not fit the title bar, and
+// a message box sizes itself to its text only: "VeskoQindra V3.4" over a short
+// "File not found." came out as "Ve...3.4". Room for the title and the title
+// bar's buttons keeps it whole.
+void makeRoomForTitle(QMessageBox& box) {
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (!grid) return;
+    const int wanted = box.fontMetrics().horizontalAdvance(box.windowTitle()) + 120;
+    grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
+                  grid->rowCount(), 0, 1, grid->columnCount());
 }
 
 class QtServices : public Services {
@@ -134,6 +148,7 @@ public:
     void errorBox(QWidget* owner, const QString& text) override {
         QMessageBox box(QMessageBox::Critical, kAppTitle, text, QMessageBox::NoButton, owner);
         box.setObjectName(QStringLiteral("errorBox"));
+        makeRoomForTitle(box);
         QPushButton* ok = box.addButton(kOk, QMessageBox::AcceptRole);
         box.setDefaultButton(ok);
         box.setEscapeButton(ok);

@@ -57,6 +57,18 @@ TEST(CliMerge, MergesAndSaysSo) {
     EXPECT_EQ(vqtest::readFile(dir.file("out.txt")), "a1\r\na2\r\nb1\r\nb2\r\n");
 }
 
+TEST(CliMerge, HelpAfterDoubleDashIsAFileName) {
+    vqtest::TempDir dir;
+    vqtest::writeFile(dir.file("a.txt"), "a1\r\n");
+    vqtest::writeFile(dir.file("--help"), "h1\r\n");
+    vqtest::KeepCurrentFolder keep;
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    CliRun r = runCli(dir, {"merge", "--", "a.txt", "--help", "out.txt"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "邮件列表合并成功!\n");
+    EXPECT_EQ(vqtest::readFile(dir.file("out.txt")), "a1\r\nh1\r\n");
+}
+
 TEST(CliMerge, FailuresPrintTheErrorBoxTextAndExit1) {
     vqtest::TempDir dir;
     const std::string a = dir.file("a.txt"), b = dir.file("b.txt");

@@ -1,7 +1,9 @@
 // The main window and its notification-area icon: placed while the window is
 // built, hiding on minimise, back on a click.
 #include "app/Unit1.h"
+#include "components/about.h"
 #include "components/antTaskbarIcon.h"
+#include "maintenance/Unit2.h"
 #include "platform/notify_icon.h"
 #include "platform/scripted_services.h"
 
@@ -58,6 +60,24 @@ TEST_F(HidingToTheTray, MinimisingHidesAndAClickBringsTheWindowBack) {
     EXPECT_FALSE(Form1->isVisible()) << "a double click alone is no click";
     report(NotifyIcons::Report::ContextMenu);
     EXPECT_FALSE(Form1->isVisible());
+}
+
+TEST_F(HidingToTheTray, OpenWindowsGoAndComeBackWithTheMainWindow) {
+    AboutBox->show();
+    QApplication::processEvents();
+    minimise();
+    EXPECT_FALSE(AboutBox->isVisible()) << "no window of the program stays on screen";
+    EXPECT_FALSE(Form2->isVisible());
+    report(NotifyIcons::Report::Click);
+    EXPECT_TRUE(Form1->isVisible());
+    EXPECT_TRUE(AboutBox->isVisible()) << "what was open comes back";
+    EXPECT_FALSE(Form2->isVisible()) << "what was closed stays closed";
+
+    // Closed meanwhile by the user: the next round does not bring it back.
+    AboutBox->close();
+    minimise();
+    report(NotifyIcons::Report::Click);
+    EXPECT_FALSE(AboutBox->isVisible());
 }
 
 TEST_F(HidingToTheTray, ClickWhileShownChangesNothing) {
