@@ -3,6 +3,7 @@
 #include "app/Unit1.h"
 #include "app/gauge.h"
 #include "listio/errors.h"
+#include "maintenance/Unit2.h"
 #include "platform/scripted_services.h"
 #include "testutil.h"
 
@@ -16,6 +17,7 @@
 #include <QToolButton>
 #include <QToolTip>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -93,6 +95,45 @@ TEST_F(MainWindow, ToolbarButtonsSitSideBySide) {
         EXPECT_EQ(b.b->toolTip().toStdString(), b.hint);
         EXPECT_TRUE(b.b->autoRaise());
     }
+}
+
+TEST(ToolbarAndMenu, EachButtonDoesWhatItsMenuItemDoes) {
+    vqtest::KeepCurrentFolder keepFolder;
+    vq::platform::ScopedScript quiet; // between the two observations
+    createApplicationWindows();
+    Form1->show();
+    // What a click leads to: the dialogs it shows (each answered with a
+    // cancel, so the command ends at its first one) and the documents it opens.
+    auto observe = [&quiet](const std::function<void()>& click) {
+        vq::platform::ScriptedServices script;
+        vq::platform::setServices(&script);
+        click();
+        vq::platform::setServices(&quiet.script);
+        std::vector<QString> seen = script.failures();
+        seen.insert(seen.end(), script.opened().begin(), script.opened().end());
+        return seen;
+    };
+    const struct {
+        QToolButton* button;
+        QAction* item;
+    } pairs[] = {
+        {Form1->SpeedButton4, Form1->N5},  {Form1->SpeedButton3, Form1->N6},
+        {Form1->SpeedButton8, Form1->N13}, {Form1->SpeedButton6, Form1->N27},
+        {Form1->SpeedButton2, Form1->N8},  {Form1->SpeedButton9, Form1->N10},
+    };
+    for (const auto& p : pairs) {
+        SCOPED_TRACE(p.button->objectName().toStdString());
+        const std::vector<QString> byButton = observe([&] { p.button->click(); });
+        const std::vector<QString> byItem = observe([&] { p.item->trigger(); });
+        EXPECT_FALSE(byButton.empty()) << "the button did nothing";
+        EXPECT_EQ(byButton, byItem);
+    }
+    Form1->SpeedButton5->click();
+    EXPECT_TRUE(Form2->isVisible()) << "the folder-merge window, as N24 shows it";
+    Form2->hide();
+    Form1->N24->trigger();
+    EXPECT_TRUE(Form2->isVisible());
+    destroyApplicationWindows();
 }
 
 TEST_F(MainWindow, ExitAsksAndCancelKeepsTheWindow) {
