@@ -4,13 +4,15 @@
 #   ./build.sh [build]                 configure and build
 #   ./build.sh run                     build, then start the program
 #   ./build.sh test [--sanitize=LIST]  build, then run the test suite
+#   ./build.sh package                 build, then make the .deb (in $BUILD_DIR)
 set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-translations-l10n
   libgl-dev libjpeg-dev libgtest-dev libgmock-dev
-  fonts-wqy-microhei)
+  fonts-wqy-microhei
+  xvfb xauth xdotool x11-utils imagemagick trayer openbox)
 
 install_packages() {
   local missing=()
@@ -54,7 +56,15 @@ case "$cmd" in
     configure_and_build
     cd "$BUILD_DIR"
     exec ctest --output-on-failure -j "$(nproc)" ;;
+  package)
+    # dpkg-shlibdeps computes the library dependencies; it needs file(1).
+    PACKAGES+=(dpkg-dev file desktop-file-utils)
+    configure_and_build
+    desktop-file-validate packaging/veskoqindra.desktop
+    cd "$BUILD_DIR"
+    cpack -G DEB
+    ls -1 "$PWD"/*.deb ;;
   *)
-    echo "usage: ./build.sh [build|run|test [--sanitize=address,undefined]]" >&2
+    echo "usage: ./build.sh [build|run|test [--sanitize=address,undefined]|package]" >&2
     exit 2 ;;
 esac

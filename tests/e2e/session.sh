@@ -1,0 +1,189 @@
+#!/usr/bin/env bash
+# One end-to-end session inside an X server that xvfb-run has started:
+#   session.sh PROGRAM SCREENSHOT_DIR
+# Starts a window manager, a notification area and the program, then works
+# through the commands as a user would: menus and toolbar buttons, dialogs
+# found by their titles, paths typed into Qt's file dialogs.
+set -euo pipefail
+program=$1
+shots=$2
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=tests/e2e/lib.sh
+source "$here/lib.sh"
+
+# A plain X session: no desktop bus (Qt would look for a status-notifier
+# host there instead of the X notification area), the xcb platform.
+unset DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER WAYLAND_DISPLAY
+export QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8 LANG=C.UTF-8
+
+work=$(mktemp -d)
+cleanup() {
+  local pid
+  # A program held still by the stop-button step must be let go to end.
+  for pid in "${started[@]}"; do
+    if kill "$pid" 2>/dev/null; then kill -CONT "$pid" 2>/dev/null || true; fi
+  done
+  for pid in "${started[@]}"; do wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+start_desktop "$work"
+
+# ---- the lists the commands work on ---------------------------------------
+mkdir -p "$work"/{merge,check,filter,split,add,out} "$work/folder/sub.txt"
+crlf() { printf '%s\r\n' "$@"; }
+
+# Manual merge: A's last line has no line end, B holds an empty line.
+printf 'a1@x.cn\r\nA2@Y.com\r\na3@z.net' >"$work/merge/a.txt"
+printf 'b1@x.cn\r\n\r\nb2@y.com\r\n' >"$work/merge/b.txt"
+printf 'a1@x.cn\r\nA2@Y.com\r\na3@z.net\r\nb1@x.cn\r\n\r\nb2@y.com\r\n' >"$work/merge/expected.txt"
+
+# Duplicate check: repeats in any place, case counts, empty lines repeat too.
+printf 'x@a.cn\r\ny@b.com\r\nx@a.cn\r\nX@a.cn\r\n\r\ny@b.com\r\n\r\n' >"$work/check/dups.txt"
+printf 'x@a.cn\r\ny@b.com\r\nX@a.cn\r\n\r\n' >"$work/check/expected.txt"
+# A list long enough that the stop button is pressed while the pass runs.
+make_long_list "$work/check/long.txt"
+
+# OR filter with ".cn": trimmed and lower-cased; no at sign after the first
+# byte means invalid, written nowhere.
+printf '  Mike@Mail.CN \r\nann@example.com\r\nnoat.cn\r\n@lead.cn\r\nbob@site.cn.org\r\n\r\nzed@host.com.cn\r\n' \
+  >"$work/filter/in.txt"
+printf 'mike@mail.cn\r\nbob@site.cn.org\r\nzed@host.com.cn\r\n' >"$work/filter/expected-match.txt"
+printf 'ann@example.com\r\n' >"$work/filter/expected-rest.txt"
+
+# Split by 2 into part1.txt ...: five lines, the last without a line end.
+printf 'l1@a.cn\r\nl2@a.cn\r\n\r\nl4@a.cn\r\nl5@a.cn' >"$work/split/in.txt"
+printf 'l1@a.cn\r\nl2@a.cn\r\n' >"$work/split/expected1.txt"
+printf '\r\nl4@a.cn\r\n' >"$work/split/expected2.txt"
+printf 'l5@a.cn\r\n' >"$work/split/expected3.txt"
+
+# Folder merge: every *.txt of the folder, any case of the suffix, capitals
+# lower-cased, GB2312 bytes untouched; a sub-folder named *.txt, other
+# suffixes and files in sub-folders are left out. The program starts in this
+# folder, so its folder list shows it.
+printf 'Hello@A.CN\r\nb@b.com' >"$work/folder/a.txt"
+printf 'X@Y.Z\r\n\xd6\xd0\xce\xc4@Q.CN\r\n' >"$work/folder/B.TXT"
+printf 'not@a.list\r\n' >"$work/folder/notes.csv"
+printf 'deep@sub.cn\r\n' >"$work/folder/sub.txt/inner.txt"
+printf 'hello@a.cn\r\nb@b.com\r\n' >"$work/out/part-a"
+printf 'x@y.z\r\n\xd6\xd0\xce\xc4@q.cn\r\n' >"$work/out/part-b"
+
+# Self-add: the end-of-file mark at the end is cut, the typed text trimmed.
+printf 'first@a.cn\r\n\x1a' >"$work/add/list.txt"
+printf 'first@a.cn\r\nnew@example.cn\r\n' >"$work/add/expected.txt"
+
+# ---- start -----------------------------------------------------------------
+start_program "$work/folder"
+main=$(wait_window '^VeskoQindra V3\.4$')
+main_window=$main
+shot started
+
+# ---- manual merge, from the menu ---------------------------------------------
+step "manual merge"
+menu alt+w h
+answer_file_dialog '^选择待合并邮件列表文件A' "$work/merge/a.txt"
+answer_file_dialog '^选择待合并邮件列表文件B' "$work/merge/b.txt"
+answer_file_dialog '^合并后列表另存为' "$work/merge/out.txt"
+dismiss_message '^信息' merge-done
+expect_file "$work/merge/out.txt" "$work/merge/expected.txt"
+
+# ---- duplicate check with duplicates, from the menu ---------------------------
+step "duplicate check"
+menu alt+g v
+answer_file_dialog '^选择待校验邮件列表文件' "$work/check/dups.txt"
+answer_file_dialog '^校验后列表另存为' "$work/check/out.txt"
+dismiss_message '^信息' check-done
+expect_file "$work/check/out.txt" "$work/check/expected.txt"
+
+# ---- duplicate check stopped with "终 止", from the toolbar ---------------------
+step "stopped duplicate check"
+toolbar_click 3 # 校验重复
+answer_file_dialog '^选择待校验邮件列表文件' "$work/check/long.txt"
+# The pass over this list takes a fraction of a second; the click on the stop
+# button is made the moment the progress window appears (see lib.sh).
+answer_file_dialog '^校验后列表另存为' "$work/check/stopped.txt" press_stop_when_shown
+shot check-stopping
+dismiss_message '^信息' check-stopped
+# The list repeats its first line at the end: a pass that was not stopped
+# would have written the output.
+[ ! -e "$work/check/stopped.txt" ] || fail "a stopped check wrote its output"
+
+# ---- OR filter after adding ".cn" with the add button, from the toolbar ---------
+step "OR filter"
+activate "$main"
+click_in "$main" 208 $(($(client_height "$main") - 351 + 110)) # 添加参数 beside ".cn"
+shot parameter-added
+toolbar_click 4 # 或过滤
+answer_file_dialog '^选择待过滤邮件列表文件-请确认已添加过滤参数项!' "$work/filter/in.txt"
+answer_file_dialog '^符合过滤条件的列表文件保存为' "$work/filter/match.txt"
+answer_file_dialog '^不符合过滤条件列表文件保存为' "$work/filter/rest.txt"
+wait_file "$work/filter/rest.txt" "$work/filter/expected-rest.txt"
+expect_file "$work/filter/match.txt" "$work/filter/expected-match.txt"
+shot filtered
+
+# ---- split, from the menu -------------------------------------------------------
+step "split"
+menu alt+w c
+answer_file_dialog '^选择待分割邮件列表文件' "$work/split/in.txt"
+answer_input_box '^提示信息' 2
+answer_input_box '^提示信息' part
+dismiss_message '^信息' split-done
+for k in 1 2 3; do expect_file "$work/split/part$k.txt" "$work/split/expected$k.txt"; done
+[ ! -e "$work/split/part4.txt" ] || fail "the split wrote a fourth file"
+
+# ---- folder merge, from the toolbar ---------------------------------------------
+step "folder merge"
+toolbar_click 1 # 自动合并
+merger=$(wait_window '^指定目录下邮件列表自动合并')
+shot folder-merge-window
+click_in "$merger" 244 72 # 开始合并
+answer_file_dialog '^合并后列表保存为' "$work/out/merged.txt"
+# The folder search returns files unsorted; either order is right.
+cat "$work/out/part-a" "$work/out/part-b" >"$work/out/expected-ab"
+cat "$work/out/part-b" "$work/out/part-a" >"$work/out/expected-ba"
+wait_file "$work/out/merged.txt" "$work/out/expected-ab" "$work/out/expected-ba"
+shot folder-merged
+click_in "$merger" 244 136 # 取消合并
+wait_gone "$merger"
+
+# ---- self-add, from the menu --------------------------------------------------------
+step "self-add"
+menu alt+w t
+answer_input_box '^提示信息' '  new@example.cn  '
+answer_file_dialog '^请打开邮件列表文件' "$work/add/list.txt"
+dismiss_message '^信息' self-add-done
+expect_file "$work/add/list.txt" "$work/add/expected.txt"
+
+# ---- hide to the notification area and back --------------------------------------------
+step "tray"
+xdotool windowminimize "$main"
+wait_gone "$main"
+shot hidden-to-tray
+click_tray_icon
+wait_shown "$main"
+shot restored
+
+# ---- About -------------------------------------------------------------------------------
+step "About"
+menu alt+h a
+about=$(wait_window '^关于VeskoQindra')
+shot about
+click_in "$about" 210 152 # the OFF switch
+wait_gone "$about"
+
+# ---- exit through the confirmation -----------------------------------------------------
+step "exit"
+menu alt+e
+confirm=$(wait_window '^确认')
+shot exit-confirmation
+activate "$confirm"
+xdotool key Escape # 放弃: the program stays
+wait_gone "$confirm"
+program_running || fail "the program ended on 放弃"
+menu alt+e
+confirm=$(wait_window '^确认')
+activate "$confirm"
+xdotool key Return # 确定
+wait_program_exit 0
+echo "e2e: all steps passed"
