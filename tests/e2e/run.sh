@@ -29,6 +29,7 @@ for tool in xvfb-run xdotool xprop trayer openbox import; do
 done
 
 mkdir -p "$artefacts"
+rm -rf "$artefacts"/failed-run-*
 passed=0
 failed=0
 for ((run = 1; run <= runs; run++)); do
