@@ -182,6 +182,7 @@ press_stop_when_shown() {
       click_in "$progress" 236 24 # 终 止
     fi
     kill -CONT "$program_pid"
+    [ -n "$progress" ] || check_no_error_box
   done
   kill "$spy_pid" 2>/dev/null || true
   exec {spy}<&-
