@@ -200,8 +200,10 @@ void TextReader::fail(int code) {
 bool TextReader::fill() {
     pos_ = end_ = 0;
     if (eof_) return false;
+    fillOffset_ = readTotal_;
     ssize_t n = sysRead(fd_, fileName_, buf_.data(), buf_.size());
     if (n < 0) fail(codeFromErrno(errno, fileName_));
+    readTotal_ += n;
     if (n == 0) {
         eof_ = true;
         return false;
@@ -284,6 +286,10 @@ void TextReader::readLine(std::string& line) {
 
 namespace {
 
+// Below this a block is copied through the writer's buffer; a system call
+// per short line would cost more than the copy.
+constexpr std::size_t kKernelCopyThreshold = 64 * 1024;
+
 // Finds the first CR that is not followed by LF inside [p, p + n) - a CR in
 // the last byte counts, since its LF may come with the next fill - and adds
 // the CRs before it to `crs`. Returns n when every CR has its LF.
@@ -334,17 +340,21 @@ int64_t TextReader::copyLinesTo(TextWriter& out) {
         const char* p = buf_.data() + pos_;
         const std::size_t n = end_ - pos_;
         const std::size_t lone = findLoneCr(p, n, lines);
+        // Everything before the lone CR (or the whole block) goes out as it
+        // stands.
+        const std::size_t block = lone == n ? n : lone + 1;
+        if (block >= kKernelCopyThreshold)
+            out.copyRaw(fd_, fillOffset_ + static_cast<int64_t>(pos_), p, block);
+        else
+            out.writeRaw(p, block);
+        pos_ += block;
         if (lone == n) {
-            out.writeRaw(p, n);
             lineOpen = !(n >= 2 && p[n - 2] == '\r' && p[n - 1] == '\n');
-            pos_ = end_;
             continue;
         }
-        out.writeRaw(p, lone + 1);
         out.writeRaw("\n", 1);
         ++lines;
         lineOpen = false;
-        pos_ += lone + 1;
         if (pos_ == end_) skipLF_ = true; // its LF, if any, is the next fill's first byte
     }
     if (lineOpen) {
@@ -462,6 +472,32 @@ void TextWriter::writeRaw(const char* data, std::size_t size) {
         std::memcpy(buf_.data(), data, size);
         used_ = size;
     }
+}
+
+// A block the reader has checked is copied by the kernel from file to file:
+// on Linux this costs about half of writing it back from our own buffer.
+// Where the kernel cannot copy between the two files (a device, another
+// file system on an old kernel), the bytes already in memory are written.
+void TextWriter::copyRaw(int fromFd, int64_t offset, const char* data, std::size_t size) {
+    if (fd_ < 0) throw EInOutError(iocode::FileNotOpen);
+    flush();
+    std::size_t done = 0;
+    while (kernelCopy_ && done < size) {
+        if (int e = injected(faults::Op::Write, fileName_)) fail(codeFromErrno(e, fileName_));
+        off_t from = static_cast<off_t>(offset) + static_cast<off_t>(done);
+        ssize_t n = ::copy_file_range(fromFd, &from, fd_, nullptr, size - done, 0);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && errno != EXDEV && errno != EINVAL && errno != ENOSYS &&
+                   errno != EOPNOTSUPP && errno != EBADF) {
+            fail(codeFromErrno(errno, fileName_));
+        } else {
+            kernelCopy_ = false; // refused, or the input shrank under us
+        }
+    }
+    if (done < size) writeAll(data + done, size - done);
 }
 
 void TextWriter::writeLine(std::string_view line) {

@@ -52,10 +52,12 @@ private:
     int fd_ = -1;
     std::vector<char> buf_;
     std::size_t pos_ = 0, end_ = 0;
-    bool eof_ = false;     // physical end or end-of-file mark reached in the buffer stream
-    int pendingError_ = 0; // read failure to raise at the next check
-    std::string long_;     // a line that spans buffer fills
-    bool skipLF_ = false;  // the last line ended at a CR that was the last byte of a fill
+    bool eof_ = false;       // physical end or end-of-file mark reached in the buffer stream
+    int pendingError_ = 0;   // read failure to raise at the next check
+    std::string long_;       // a line that spans buffer fills
+    bool skipLF_ = false;    // the last line ended at a CR that was the last byte of a fill
+    int64_t fillOffset_ = 0; // where in the file buf_[0] came from
+    int64_t readTotal_ = 0;  // bytes read from the file so far
 };
 
 // Text-file writer: creates or empties the file; every line gets CR LF.
@@ -76,6 +78,9 @@ public:
 protected:
     friend class TextReader; // copyLinesTo hands over whole blocks of lines
     void writeRaw(const char* data, std::size_t size);
+    // Writes bytes that are also at `offset` in the open file `fromFd`,
+    // letting the kernel copy them from file to file.
+    void copyRaw(int fromFd, int64_t offset, const char* data, std::size_t size);
     TextWriter() = default;
     void open(const std::string& fileName, bool append);
     void flush();
@@ -86,6 +91,7 @@ protected:
     int fd_ = -1;
     std::vector<char> buf_;
     std::size_t used_ = 0;
+    bool kernelCopy_ = true; // false once the kernel refused to copy between these files
 };
 
 // Text-file appender: the file must exist; a 0x1A within its last 128 bytes
