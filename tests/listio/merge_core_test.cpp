@@ -62,13 +62,3 @@ TEST(MergeCore, RefusedOutputsAndMissingInputsChangeNothing) {
         EXPECT_FALSE(vqtest::exists(out)) << c.name;
     }
 }
-
-TEST(MergeCore, CopyLinesCountsWhatItCopies) {
-    vqtest::TempDir dir;
-    vqtest::writeFile(dir.file("a.txt"), "1\r\n\r\n3\n\r4");
-    vq::listio::TextReader in(dir.file("a.txt"));
-    vq::listio::TextWriter out(dir.file("out.txt"));
-    EXPECT_EQ(vq::maintenance::copyLines(in, out), 4);
-    out.close();
-    EXPECT_EQ(vqtest::readFile(dir.file("out.txt")), "1\r\n\r\n3\n\r\n4\r\n");
-}

@@ -61,12 +61,6 @@ TEST(TextWriter, DestroyedWithoutCloseWritesNothingMore) {
     EXPECT_EQ(vqtest::readFile(dir.file("out.txt")), "");
 }
 
-TEST(TextWriter, NoFileIsCreatedWhenTheFolderIsMissing) {
-    vqtest::TempDir dir;
-    EXPECT_EQ(vqtest::outcome([&] { TextWriter w(dir.file("no/out.txt")); }), "io 3");
-    EXPECT_FALSE(vqtest::exists(dir.file("no")));
-}
-
 struct AppendCase {
     const char* name;
     std::string before;
@@ -112,12 +106,6 @@ TEST(TextAppender, AnEarlierMarkHidesTheAppendedLineFromTheReader) {
     TextReader r(dir.file("list.txt"));
     EXPECT_EQ(r.readLine(), "a");
     EXPECT_TRUE(r.atEnd());
-}
-
-TEST(TextAppender, MissingFileIsNotCreated) {
-    vqtest::TempDir dir;
-    EXPECT_EQ(vqtest::outcome([&] { TextAppender a(dir.file("none.txt")); }), "io 2");
-    EXPECT_FALSE(vqtest::exists(dir.file("none.txt")));
 }
 
 // A FIFO must be refused at once: opening it the ordinary way would wait
