@@ -110,31 +110,19 @@ toolbar_click() {
   local menubar=$(($(client_height "$main_window") - 351))
   activate "$main_window"
   click_in "$main_window" $((2 + 58 * ($1 - 1) + 28)) $((menubar + 2 + 27))
+  # Away from the button, so that its tool tip does not cover what follows.
+  xdotool mousemove 0 0
 }
 
 # menu KEY [ITEM-LETTER]: opens a menu of the bar with its Alt key and picks
-# an item by its underlined letter, as from the keyboard.
+# an item by its underlined letter, as from the keyboard. Qt handles the keys
+# in the order they come: the Alt key has opened the menu (and made it the
+# receiver of keys) before the letter is looked at, so there is nothing to
+# wait for in between. (Pop-up menus have no title to wait on, and Qt gives
+# a menu opened a second time another window type.)
 menu() {
   activate "$main_window"
-  xdotool key "$1"
-  [ $# -lt 2 ] && return 0
-  wait_popup
-  xdotool key "$2"
-}
-
-# Qt's pop-up menus have no title; they are the program's override-redirect
-# windows.
-wait_popup() {
-  local limit=$(($(now_ms) + default_wait * 1000)) w
-  while :; do
-    for w in $(xdotool search --onlyvisible --pid "$program_pid" '' 2>/dev/null); do
-      if xwininfo -id "$w" 2>/dev/null | grep -q 'Override Redirect State: yes'; then
-        return 0
-      fi
-    done
-    [ "$(now_ms)" -lt "$limit" ] || fail "the menu did not open"
-    sleep "$poll"
-  done
+  xdotool key "$@"
 }
 
 # answer_file_dialog TITLE-REGEX PATH [ACCEPT]: types the path into Qt's
@@ -301,11 +289,13 @@ click_tray_icon() {
   xdotool mousemove --sync $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 1
 }
 
+# The icon is a window embedded into the notification area (it carries
+# _XEMBED_INFO) and made by the program.
 tray_icon_window() {
   local w
-  for w in $(xdotool search --onlyvisible --pid "$program_pid" '' 2>/dev/null); do
-    [ "$w" = "$main_window" ] && continue
-    if xprop -id "$w" _XEMBED_INFO 2>/dev/null | grep -q '='; then
+  for w in $(xdotool search --onlyvisible --classname '' 2>/dev/null); do
+    xprop -id "$w" _XEMBED_INFO 2>/dev/null | grep -q '=' || continue
+    if xprop -id "$w" _NET_WM_PID 2>/dev/null | grep -q "= $program_pid\$"; then
       echo "$w"
       return 0
     fi

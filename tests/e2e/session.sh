@@ -32,7 +32,6 @@ start_desktop "$work"
 
 # ---- the lists the commands work on ---------------------------------------
 mkdir -p "$work"/{merge,check,filter,split,add,out} "$work/folder/sub.txt"
-crlf() { printf '%s\r\n' "$@"; }
 
 # Manual merge: A's last line has no line end, B holds an empty line.
 printf 'a1@x.cn\r\nA2@Y.com\r\na3@z.net' >"$work/merge/a.txt"
