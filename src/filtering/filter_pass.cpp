@@ -69,41 +69,56 @@ inline __m128i load16(const char* p) {
 }
 #endif
 
+// What one look at a non-empty trimmed line tells.
 struct LineScan {
     bool capitals = false; // holds an ASCII capital letter
     bool high = false;     // holds a byte of 0x80 or more
+    bool atSign = false;   // holds an at sign somewhere
 };
+
+// Nonzero exactly when `x` has a zero byte.
+inline std::uint64_t zeroByte(std::uint64_t x) {
+    return (x - kOnes) & ~x & kHighBits;
+}
 
 LineScan scanLine(const char* src, std::size_t n) {
     LineScan scan;
 #if defined(__SSE2__)
     if (n >= 16) {
-        __m128i caps = _mm_setzero_si128(), all = _mm_setzero_si128();
+        const __m128i at = _mm_set1_epi8('@');
+        __m128i caps = _mm_setzero_si128(), all = _mm_setzero_si128(), ats = _mm_setzero_si128();
         for (std::size_t i = 0;; i = nextBlock(i, 16, n)) {
             const __m128i x = load16(src + i);
             caps = _mm_or_si128(caps, capitalBytes(x));
             all = _mm_or_si128(all, x);
+            ats = _mm_or_si128(ats, _mm_cmpeq_epi8(x, at));
             if (i + 16 >= n) break;
         }
         scan.capitals = _mm_movemask_epi8(caps) != 0;
         scan.high = _mm_movemask_epi8(all) != 0;
+        scan.atSign = _mm_movemask_epi8(ats) != 0;
         return scan;
     }
 #endif
-    std::uint64_t capitals = 0, bytes = 0;
+    // The zeros that pad a short load are neither capitals, nor high bytes,
+    // nor at signs.
+    std::uint64_t capitals = 0, bytes = 0, ats = 0;
     if (n >= 8) {
         for (std::size_t i = 0;; i = nextBlock(i, 8, n)) {
             const std::uint64_t x = load(src + i, 8);
             capitals |= capitalMask(x);
             bytes |= x;
+            ats |= zeroByte(x ^ (kOnes * '@'));
             if (i + 8 >= n) break;
         }
     } else {
         bytes = load(src, n);
         capitals = capitalMask(bytes);
+        ats = zeroByte(bytes ^ (kOnes * '@'));
     }
     scan.capitals = capitals != 0;
     scan.high = (bytes & kHighBits) != 0;
+    scan.atSign = ats != 0;
     return scan;
 }
 
@@ -136,13 +151,12 @@ void lowerAsciiLine(const char* src, char* dst, std::size_t n) {
 
 } // namespace
 
-std::string_view prepareLine(std::string_view raw, std::string& scratch) {
-    const std::string_view line = trimControls(raw);
-    const std::size_t n = line.size();
-    if (n == 0) return line;
-    const char* src = line.data();
+namespace {
 
-    const LineScan scan = scanLine(src, n);
+// The prepared line of a non-empty trimmed line.
+std::string_view lowered(std::string_view line, const LineScan& scan, std::string& scratch) {
+    const std::size_t n = line.size();
+    const char* src = line.data();
     if (!scan.high) {
         // Plain ASCII, nearly every address: most need no change at all.
         if (!scan.capitals) return line;
@@ -171,6 +185,14 @@ std::string_view prepareLine(std::string_view raw, std::string& scratch) {
         }
     }
     return scratch;
+}
+
+} // namespace
+
+std::string_view prepareLine(std::string_view raw, std::string& scratch) {
+    const std::string_view line = trimControls(raw);
+    if (line.empty()) return line;
+    return lowered(line, scanLine(line.data(), line.size()), scratch);
 }
 
 ByteSearcher::ByteSearcher(std::string needle) : needle_(std::move(needle)) {}
@@ -297,9 +319,11 @@ FilterCounts filterList(const std::string& input, const std::string& matchingFil
             ++counts.read;
             // Lower-casing never moves an at sign, so the validity test can
             // run first and spare invalid lines the copy and the searches.
-            const std::string_view trimmed = trimControls(raw);
-            if (!isValidLine(trimmed)) continue;
-            const std::string_view prepared = prepareLine(trimmed, scratch);
+            const std::string_view line = trimControls(raw);
+            if (line.empty() || line.front() == '@') continue;
+            const LineScan scan = scanLine(line.data(), line.size());
+            if (!scan.atSign) continue;
+            const std::string_view prepared = lowered(line, scan, scratch);
             if (parameters.matches(rule, prepared)) {
                 matching.writeLine(prepared);
                 ++counts.matching;
