@@ -118,6 +118,13 @@ TEST(FilterPass, SortsTheLinesOfAFile) {
         {kInput, Rule::AnyRow, {".CN"}, "", kAllValid, 8, 3},
         {"a@b.cn\nc@d.com\n", Rule::AnyRow, {".cn"}, "a@b.cn\nc@d.com\r\n", "", 1, 0}, // LF only
         {"", Rule::AnyRow, {".cn"}, "", "", 0, 0},
+        {"Long.Name@Example.CN\r\nno-at-sign.example.cn\r\n@starts.with.at.sign.cn\r\n",
+         Rule::AnyRow,
+         {".cn"},
+         "long.name@example.cn\r\n",
+         "",
+         3,
+         2},
     };
     vqtest::TempDir d;
     for (const Case& c : cases) {
