@@ -4,7 +4,8 @@
 # (offscreen, dialogs answered), `perl -ne 'print unless $s{$_}++'` (the
 # fastest order-keeping one-liner) and `LC_ALL=C sort -u` (different order,
 # the usual alternative). Median of RUNS runs each, interleaved, with the
-# list in the page cache; peak memory from GNU time.
+# list in the page cache; CPU time (user + system, which a busy machine
+# disturbs less than the wall clock) and peak memory from GNU time.
 #   bench/check_bench.sh [LINES]            default 10000000
 # Environment: RUNS (default 3), BUILD_DIR (default build-bench-check),
 # VQ_BENCH_DIR (default /tmp/vq-bench; the list is made there once).
@@ -40,14 +41,14 @@ cat "$list" > /dev/null # page cache
 perl -ne 'print unless $s{$_}++' "$list" > "$dir/check-perl.out"
 cmp -s "$out" "$dir/check-perl.out" || { echo "check differs from perl" >&2; exit 1; }
 rm -f "$out"
-"$window" "$list" "$out" > "$dir/check-window.out"
+"$window" "$list" "$out" > "$dir/check-window.out" 2>/dev/null
 cmp -s "$out" "$dir/check-perl.out" || { echo "window check differs from perl" >&2; exit 1; }
 rm -f "$out" "$dir/check-perl.out"
 cat "$dir/check-cli.out"
 
 declare -A cmds=(
   [cli]="'$cli' check '$list' '$out' > /dev/null"
-  [window]="'$window' '$list' '$out' > /dev/null"
+  [window]="'$window' '$list' '$out' > /dev/null 2>&1"
   [perl]="perl -ne 'print unless \$s{\$_}++' '$list' > '$out'"
   [sort]="LC_ALL=C sort -u '$list' > '$out'"
 )
@@ -56,23 +57,27 @@ for name in "${order[@]}"; do : > "$dir/check-$name.times"; done
 for ((i = 0; i < RUNS; i++)); do
   for name in "${order[@]}"; do
     rm -f "$out"
-    /usr/bin/time -f '%e %M' -o "$dir/check-time.out" sh -c "${cmds[$name]}"
+    /usr/bin/time -f '%e %M %U %S' -o "$dir/check-time.out" sh -c "${cmds[$name]}"
     cat "$dir/check-time.out" >> "$dir/check-$name.times"
   done
 done
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-declare -A secs mem
+declare -A secs cpu mem
 for name in "${order[@]}"; do
   secs[$name]=$(cut -d' ' -f1 "$dir/check-$name.times" | median)
+  cpu[$name]=$(awk '{ print $3 + $4 }' "$dir/check-$name.times" | median)
   mem[$name]=$(cut -d' ' -f2 "$dir/check-$name.times" | sort -n | tail -1)
 done
 
 echo
-printf '%-34s %9s %10s %10s %10s\n' "$(wc -l < "$list") lines, $(du -m "$list" | cut -f1) MiB" \
-  seconds "peak MiB" "perl / x" "sort / x"
+echo "$(wc -l < "$list") lines, $(du -m "$list" | cut -f1) MiB, load $(cut -d' ' -f1-3 /proc/loadavg)"
+printf '%-8s %9s %9s %9s %10s %10s\n' "" "wall s" "cpu s" "peak MiB" "perl / x" "sort / x"
 for name in "${order[@]}"; do
-  awk -v n="$name" -v t="${secs[$name]}" -v m="${mem[$name]}" -v p="${secs[perl]}" \
-    -v s="${secs[sort]}" 'BEGIN { printf "%-34s %9.3f %10.0f %10.2f %10.2f\n", n, t, m / 1024, p / t, s / t }'
+  awk -v n="$name" -v t="${secs[$name]}" -v c="${cpu[$name]}" -v m="${mem[$name]}" \
+    -v p="${secs[perl]}" -v s="${secs[sort]}" \
+    'BEGIN { printf "%-8s %9.3f %9.3f %9.0f %10.2f %10.2f\n", n, t, c, m / 1024, p / t, s / t }'
 done
-awk -v w="${secs[window]}" -v c="${secs[cli]}" 'BEGIN { printf "window / cli: %.2fx\n", w / c }'
+awk -v w="${secs[window]}" -v c="${secs[cli]}" 'BEGIN { printf "window / cli (wall): %.2fx\n", w / c }'
+echo "cli = veskoqindra-cli check; window = the same check from the main window (offscreen);"
+echo "perl = perl -ne 'print unless \$s{\$_}++'; sort = LC_ALL=C sort -u"

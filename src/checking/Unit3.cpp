@@ -17,8 +17,9 @@ constexpr int kFrameWidth = 8, kFrameHeight = 27;
 } // namespace
 
 TForm3::TForm3(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint) {
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                          Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("Form3"));
     setWindowTitle(QStringLiteral("正在校验网址/邮址列表..."));
     resize(kOuterWidth - kFrameWidth, kOuterHeight - kFrameHeight);

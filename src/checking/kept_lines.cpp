@@ -1,8 +1,8 @@
 #include "checking/kept_lines.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <new>
+#include <sys/mman.h>
 
 namespace vq::checking {
 
@@ -71,6 +71,22 @@ uint64_t hashLine(const char* p, std::size_t n) {
 
 namespace {
 
+// Arena and index are mapped directly and asked for huge pages: lookups land
+// at random all over both, and with 4 KiB pages nearly each one would also
+// miss the TLB. A grown mapping is remapped, not copied.
+void* mapOrGrow(void* old, std::size_t oldBytes, std::size_t bytes) {
+    void* p =
+        old ? ::mremap(old, oldBytes, bytes, MREMAP_MAYMOVE)
+            : ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    ::madvise(p, bytes, MADV_HUGEPAGE);
+    return p;
+}
+
+void unmap(void* p, std::size_t bytes) {
+    if (p) ::munmap(p, bytes);
+}
+
 inline uint64_t tagOf(uint64_t hash) {
     return hash >> kOffsetBits;
 }
@@ -91,8 +107,8 @@ KeptLines::~KeptLines() {
 }
 
 void KeptLines::clear() {
-    std::free(arena_);
-    std::free(slots_);
+    unmap(arena_, capacity_);
+    unmap(slots_, slots_ ? (mask_ + 1) * sizeof(uint64_t) : 0);
     arena_ = nullptr;
     slots_ = nullptr;
     used_ = capacity_ = 0;
@@ -115,12 +131,11 @@ bool KeptLines::sameAt(std::size_t offset, std::string_view line) const {
            std::memcmp(arena_ + offset, line.data(), n) == 0;
 }
 
-bool KeptLines::insert(std::string_view line) {
+bool KeptLines::insert(std::string_view line, uint64_t hash) {
     if (!slots_) resizeIndex(kFewestSlots);
     // Grow before the index passes 70 % full.
     if (static_cast<std::size_t>(rows_ + 1) * 10 > (mask_ + 1) * 7) resizeIndex((mask_ + 1) * 2);
 
-    const uint64_t hash = hash_(line.data(), line.size());
     const uint64_t tag = tagOf(hash);
     std::size_t i = hash & mask_;
     for (;;) {
@@ -143,11 +158,7 @@ void KeptLines::append(std::string_view line) {
         std::size_t cap = capacity_ ? capacity_ : kFirstArena;
         while (need > cap - used_)
             cap *= 2;
-        // realloc moves a large block by remapping its pages, so growing the
-        // arena costs no copy and no second arena's worth of memory.
-        char* grown = static_cast<char*>(std::realloc(arena_, cap));
-        if (!grown) throw std::bad_alloc();
-        arena_ = grown;
+        arena_ = static_cast<char*>(mapOrGrow(arena_, capacity_, cap));
         capacity_ = cap;
     }
     std::memcpy(arena_ + used_, line.data(), line.size());
@@ -157,8 +168,8 @@ void KeptLines::append(std::string_view line) {
 }
 
 void KeptLines::resizeIndex(std::size_t slots) {
-    auto* fresh = static_cast<uint64_t*>(std::calloc(slots, sizeof(uint64_t)));
-    if (!fresh) throw std::bad_alloc();
+    // Fresh anonymous pages read as zero: every slot starts free.
+    auto* fresh = static_cast<uint64_t*>(mapOrGrow(nullptr, 0, slots * sizeof(uint64_t)));
     const std::size_t mask = slots - 1;
     // The slots keep only part of each hash, so the rows are hashed again,
     // walking the arena in order.
@@ -174,7 +185,7 @@ void KeptLines::resizeIndex(std::size_t slots) {
         fresh[i] = (tagOf(hash) << kOffsetBits) | (uint64_t(pos) + 1);
         pos += n + 2;
     }
-    std::free(slots_);
+    unmap(slots_, slots_ ? (mask_ + 1) * sizeof(uint64_t) : 0);
     slots_ = fresh;
     mask_ = mask;
 }

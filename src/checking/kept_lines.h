@@ -30,7 +30,17 @@ public:
     // Keeps the line unless an equal one (same length, same bytes) is kept
     // already; returns whether it was kept. A line never holds a CR: the
     // text-file reader ends every line at one.
-    bool insert(std::string_view line);
+    bool insert(std::string_view line) { return insert(line, hashOf(line)); }
+    // The same with the line's hash already known (hashOf).
+    bool insert(std::string_view line, uint64_t hash);
+
+    uint64_t hashOf(std::string_view line) const { return hash_(line.data(), line.size()); }
+    // Starts loading the index slot where a line of this hash is looked up
+    // first. A pass that hashes a few lines ahead hides most of the memory
+    // latency of a large index this way.
+    void prefetch(uint64_t hash) const {
+        if (slots_) __builtin_prefetch(slots_ + (hash & mask_));
+    }
 
     // Number of kept rows.
     int64_t size() const { return rows_; }

@@ -15,8 +15,17 @@ struct CheckCase {
     std::string written; // the output when a repeat was found; "" = nothing written
 };
 
+inline std::string numberLines(int from, int to, int modulo) {
+    std::string text;
+    for (int i = from; i < to; ++i)
+        text += std::to_string(i % modulo) + "\r\n";
+    return text;
+}
+
 inline const std::vector<CheckCase>& checkCases() {
     static const std::vector<CheckCase> cases = {
+        {"ManyLinesRepeatingEarlyOnes", numberLines(0, 3000, 700), 3000, 700,
+         numberLines(0, 700, 700)},
         {"RepeatsKeepFirstOccurrenceInOrder", "a\r\nb\r\na\r\nc\r\nb\r\na\r\n", 6, 3,
          "a\r\nb\r\nc\r\n"},
         {"AllDistinct", "a\r\nb\r\nc", 3, 3, ""},

@@ -72,18 +72,3 @@ TEST(CheckCli, CtrlCStopsWithStatus130AndNoFile) {
     EXPECT_EQ(r.out, "地址总数\t4\n邮件列表校验终止!\n");
     EXPECT_FALSE(vqtest::exists(dir.file("out.txt")));
 }
-
-TEST(CheckCli, FailuresPrintTheErrorTextAndExit1) {
-    vqtest::TempDir dir;
-    CliRun missing = runCheck(dir, dir.file("gone.txt"), dir.file("out.txt"));
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.out, "");
-    EXPECT_EQ(missing.err, "File not found.\n");
-
-    vqtest::writeFile(dir.file("in.txt"), "a\r\na\r\n");
-    const std::string out = dir.file("no/out.txt");
-    CliRun cannotCreate = runCheck(dir, dir.file("in.txt"), out);
-    EXPECT_EQ(cannotCreate.status, 1);
-    EXPECT_EQ(cannotCreate.out, "地址总数\t2\n删除重复\t1\n有效地址\t1\n");
-    EXPECT_EQ(cannotCreate.err, "Cannot create file " + out + ".\n");
-}

@@ -141,24 +141,7 @@ TEST_F(CheckWindow, StopEndsThePassAfterTheCurrentLineAndTheNextCheckStartsEmpty
     EXPECT_EQ(vqtest::readFile(out), "z\r\n");
 }
 
-TEST_F(CheckWindow, CloseBoxHidesTheWindowAndTheCheckGoesOn) {
-    LineGate gate(2);
-    state().afterLine = gate.hook();
-    vqtest::writeFile(in, kSixLines);
-    chooseFiles(in, out);
-    run.script.info(kFinished);
-    Form1->N6->trigger();
-    ASSERT_TRUE(gate.waitReached());
-    Form3->close();
-    EXPECT_FALSE(Form3->isVisible());
-    gate.go.release();
-    ASSERT_TRUE(waitForEnd());
-    EXPECT_EQ(vqtest::readFile(out), "a\r\nb\r\nc\r\n");
-    EXPECT_EQ(labels(), "6|3|3");
-    expectCleanEnd();
-}
-
-TEST_F(CheckWindow, SecondCheckIsRefusedWhileOneRuns) {
+TEST_F(CheckWindow, CloseBoxOnlyHidesAndASecondCheckIsRefused) {
     LineGate gate(2);
     state().afterLine = gate.hook();
     vqtest::writeFile(in, kSixLines);
@@ -166,13 +149,15 @@ TEST_F(CheckWindow, SecondCheckIsRefusedWhileOneRuns) {
     run.script.info(kRefused).info(kFinished);
     Form1->N6->trigger();
     ASSERT_TRUE(gate.waitReached());
-    Form3->hide();
+    Form3->close();
+    EXPECT_FALSE(Form3->isVisible());
     Form1->SpeedButton3->click(); // no dialog, no change to the running check
     EXPECT_TRUE(Form3->isVisible());
     EXPECT_EQ(labels(), "6||");
     gate.go.release();
     ASSERT_TRUE(waitForEnd());
     EXPECT_EQ(vqtest::readFile(out), "a\r\nb\r\nc\r\n");
+    EXPECT_EQ(labels(), "6|3|3");
     expectCleanEnd();
 }
 

@@ -33,7 +33,8 @@ TEST(CheckCore, KeptLinesMatchAComparisonWithEveryRow) {
         for (int i = 0; i < r.lines; ++i) {
             // Short lines of six bytes repeat often; longer ones of two rarely.
             std::string line(rng() % 40, '\0');
-            for (char& ch : line) ch = "ab\n\0 Z"[rng() % (line.size() < 4 ? 6 : 2)];
+            for (char& ch : line)
+                ch = "ab\n\0 Z"[rng() % (line.size() < 4 ? 6 : 2)];
             const bool isNew = seen.insert(line).second;
             ASSERT_EQ(grid.insert(line), isNew) << i;
             if (isNew) expected += line + "\r\n";
@@ -66,7 +67,8 @@ struct Recorder : chk::CheckListener {
 TEST(CheckCore, StopDuringTheLastLineIsStillAStopAndProgressIsPaced) {
     vqtest::TempDir dir;
     std::string text;
-    for (int i = 0; i < 50000; ++i) text += std::to_string(i % 30000) + "\r\n";
+    for (int i = 0; i < 50000; ++i)
+        text += std::to_string(i % 30000) + "\r\n";
     vqtest::writeFile(dir.file("in.txt"), text);
     std::atomic<bool> abort{false};
     // The flag is set during the last line: the loop ends by its end test.
