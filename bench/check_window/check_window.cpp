@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
 
 namespace {
 
@@ -47,7 +48,10 @@ int main(int argc, char** argv) {
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     AnsweringServices answers;
-    answers.names = {argv[1], argv[2]};
+    // A real file dialog answers with full names; the chosen folder becomes
+    // current after each, so relative names would drift.
+    answers.names = {std::filesystem::absolute(argv[1]).string(),
+                     std::filesystem::absolute(argv[2]).string()};
     vq::platform::setServices(&answers);
 
     createApplicationWindows();
