@@ -3,7 +3,10 @@
 # Debian packages it needs first.
 #   ./build.sh [build]                 configure and build
 #   ./build.sh run                     build, then start the program
-#   ./build.sh test [--sanitize=LIST]  build, then run the test suite
+#   ./build.sh test [--sanitize=LIST]  build, then run the test suite;
+#                                      address: ASan + UBSan, whole suite;
+#                                      thread: TSan, the threaded tests
+#   ./build.sh fuzz TARGET SECONDS     run one libFuzzer target (fuzz/)
 #   ./build.sh package                 build, then make the .deb (in $BUILD_DIR)
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -39,6 +42,20 @@ done
 
 BUILD_DIR=${BUILD_DIR:-build}
 [ -n "$sanitize" ] && BUILD_DIR="${BUILD_DIR}-${sanitize//,/-}"
+# AddressSanitizer brings UndefinedBehaviorSanitizer along: one build finds both.
+[ "$sanitize" = address ] && sanitize=address,undefined
+# ThreadSanitizer runs the tests that start threads: the duplicate checker's
+# worker, its stop and exit paths, and its fault sweep.
+THREADED_TESTS='^(CheckCore|CheckWindow|CheckCli)\.|^FaultSweep\.ListCheck'
+
+# Every report ends the test that caused it. Suppressions cover Qt's own
+# code only, with the reason beside each (tests/reliability/sanitizers/).
+sanitizer_environment() {
+  local supp="$PWD/tests/reliability/sanitizers"
+  export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:strict_string_checks=1
+  export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+  export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$supp/tsan.supp"
+}
 
 configure_and_build() {
   install_packages
@@ -54,8 +71,11 @@ case "$cmd" in
     exec "$BUILD_DIR/bin/veskoqindra" ;;
   test)
     configure_and_build
+    filter=()
+    [ "$sanitize" = thread ] && filter=(-R "$THREADED_TESTS")
+    [ -n "$sanitize" ] && sanitizer_environment
     cd "$BUILD_DIR"
-    exec ctest --output-on-failure -j "$(nproc)" ;;
+    exec ctest --output-on-failure -j "$(nproc)" "${filter[@]}" ;;
   package)
     # dpkg-shlibdeps computes the library dependencies; it needs file(1).
     PACKAGES+=(dpkg-dev file desktop-file-utils)
@@ -64,7 +84,25 @@ case "$cmd" in
     cd "$BUILD_DIR"
     cpack -G DEB
     ls -1 "$PWD"/*.deb ;;
+  fuzz)
+    # One target for SECONDS, its corpus growing in $BUILD_DIR-fuzz/corpus
+    # from the committed seeds; built apart, with clang, never part of test.
+    target=${1:-}
+    seconds=${2:-60}
+    if [ ! -f "fuzz/${target}_fuzz.cpp" ]; then
+      echo "usage: ./build.sh fuzz TARGET SECONDS; targets:" \
+        $(cd fuzz && ls *_fuzz.cpp | sed 's/_fuzz.cpp//') >&2
+      exit 2
+    fi
+    PACKAGES+=(clang-14 libclang-rt-14-dev)
+    install_packages
+    fuzz_dir="${BUILD_DIR}-fuzz"
+    cmake -S fuzz -B "$fuzz_dir" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
+    cmake --build "$fuzz_dir" -j "$(nproc)" --target "fuzz_$target"
+    mkdir -p "$fuzz_dir/corpus/$target"
+    exec "$fuzz_dir/fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 \
+      "$fuzz_dir/corpus/$target" "fuzz/corpus/$target" ;;
   *)
-    echo "usage: ./build.sh [build|run|test [--sanitize=address,undefined]|package]" >&2
+    echo "usage: ./build.sh [build|run|test [--sanitize=address|thread]|package|fuzz TARGET SECONDS]" >&2
     exit 2 ;;
 esac

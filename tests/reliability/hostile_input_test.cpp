@@ -343,7 +343,7 @@ TEST_F(Hostile, LinksFoldersFifosAndDevicesInTheMergedFolder) {
     EXPECT_EQ(readFile(at("lists/a.txt")), "A@B.CN\r\n");
 }
 
-TEST_F(Hostile, DevicesAndFifosAsOutputs) {
+TEST_F(Hostile, DevicesFifosAndLinkLoopsAsOutputs) {
     writeFile(at("a.txt"), "a@b.cn\r\na@b.cn\r\n");
     ASSERT_EQ(mkfifo(at("fifo.txt").c_str(), 0644), 0);
     // Writing a list to /dev/null is harmless; a full device reports it.
@@ -353,6 +353,11 @@ TEST_F(Hostile, DevicesAndFifosAsOutputs) {
     // A FIFO is no list: refused at once, whether or not anyone reads it.
     expectRefused(cli({"merge", "a.txt", "a.txt", "fifo.txt"}), "File access denied.");
     expectRefused(cli({"check", "a.txt", "fifo.txt"}), "Cannot create file fifo.txt.");
+    // A link that points at itself is no place for a list either.
+    fs::create_symlink("loop.txt", at("loop.txt"));
+    expectRefused(cli({"merge", "a.txt", "a.txt", "loop.txt"}), "Invalid filename.");
+    expectRefused(cli({"check", "a.txt", "loop.txt"}), "Cannot create file loop.txt.");
+    EXPECT_TRUE(fs::is_symlink(at("loop.txt")));
 }
 
 // A second process holding a list: a child of this test opens it with the
