@@ -1,24 +1,55 @@
 #include "cli/cli.h"
 #include "maintenance/folder_merge.h"
 
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 namespace {
+
+// The window compares the absolute names its folder list and save dialog
+// give. From a shell, "merge-folder . all.txt" or "lists/ lists/all.txt"
+// name the same files; spelled as typed, the output would not be known as
+// one of the folder's lists and the merge would stop on it with I/O error
+// 32. So both names are made absolute, without "." parts and without
+// repeated or trailing separators, which names the same file or folder.
+// ".." stays: after a link it is not the lexical parent.
+std::string plainAbsolute(const std::string& name) {
+    std::string path = name;
+    if (path.empty() || path[0] != '/') {
+        std::error_code ec;
+        const std::filesystem::path cwd = std::filesystem::current_path(ec);
+        if (ec) return name;
+        path = cwd.string() + "/" + path;
+    }
+    std::string plain;
+    std::size_t from = 0;
+    while (from <= path.size()) {
+        std::size_t to = path.find('/', from);
+        if (to == std::string::npos) to = path.size();
+        std::string_view part(path.data() + from, to - from);
+        if (!part.empty() && part != ".") {
+            plain += '/';
+            plain += part;
+        }
+        from = to + 1;
+    }
+    return plain.empty() ? "/" : plain;
+}
 
 int runMergeFolder(const std::vector<std::string>& args) {
     auto p = vq::cli::parseArgs(args, {}, {});
     if (!p.error.empty()) return vq::cli::usageError("merge-folder", p.error);
     if (p.positional.size() != 2)
         return vq::cli::usageError("merge-folder", "expects a folder and an output list");
-    std::string folder = p.positional[0];
-    // A folder typed with a trailing slash names the same folder; without
-    // trimming, "lists/" would give "lists//out.txt", which never equals
-    // "lists/out.txt", and the output would not be kept out of its own input.
-    while (folder.size() > 1 && folder.back() == '/')
-        folder.pop_back();
+    const std::string& folder = p.positional[0];
+    std::string output = p.positional[1];
     if (folder.empty()) return vq::cli::usageError("merge-folder", "the folder name is empty");
+    // "out.txt/" and "out.txt/." name no file; made plain, they would.
+    const std::string last = output.substr(output.rfind('/') + 1);
+    if (!last.empty() && last != ".") output = plainAbsolute(output);
     vq::maintenance::FolderMerger merger;
-    vq::cli::printMessage(std::to_string(merger.run(folder, p.positional[1])));
+    vq::cli::printMessage(std::to_string(merger.run(plainAbsolute(folder), output)));
     return 0;
 }
 

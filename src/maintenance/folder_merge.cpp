@@ -41,21 +41,33 @@ int64_t FolderMerger::run(const std::string& folder, const std::string& output) 
     platform::FolderSearch search; // ended on every way out, failures included
     platform::FolderEntry entry;
     std::string line;
-    for (bool found = search.findFirst(folder + "/*.txt", entry); found;
-         found = search.findNext(entry)) {
-        if (entry.attributes == platform::attr::Directory) continue;
-        // The separator is added even after a root folder; such a doubled
-        // name no longer equals the output's and the sharing rule refuses it.
-        std::string fullName = folder + "/" + entry.name;
-        if (fullName == output) continue;
-        listio::TextReader in(fullName);
-        while (!in.atEnd()) {
-            lowerAscii(in.readLine(), line);
-            out.writeLine(line);
-            ++lines_;
-            if (onLine) onLine(lines_);
+    try {
+        for (bool found = search.findFirst(folder + "/*.txt", entry); found;
+             found = search.findNext(entry)) {
+            if (entry.attributes == platform::attr::Directory) continue;
+            // The separator is added even after a root folder; such a doubled
+            // name no longer equals the output's and the sharing rule refuses it.
+            std::string fullName = folder + "/" + entry.name;
+            if (fullName == output) continue;
+            listio::TextReader in(fullName);
+            while (!in.atEnd()) {
+                lowerAscii(in.readLine(), line);
+                out.writeLine(line);
+                ++lines_;
+                if (onLine) onLine(lines_);
+            }
+            in.close();
         }
-        in.close();
+    } catch (...) {
+        // An input that cannot be opened or read ends the merge, but the lines
+        // merged before it are counted and must be in the output; without this
+        // the writer would drop its buffer, often the whole merge. When the
+        // output itself failed, it is already closed and this close refuses.
+        try {
+            out.close();
+        } catch (...) {
+        }
+        throw;
     }
     search.close();
     out.close();

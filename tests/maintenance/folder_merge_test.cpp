@@ -1,10 +1,12 @@
 // The folder merge core, the folder search under it, and merge-folder.
 #include "listio/errors.h"
+#include "listio/listio.h"
 #include "maintenance/folder_merge.h"
 #include "platform/folder_search.h"
 #include "testutil.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -76,10 +78,27 @@ TEST_F(FolderOfLists, TheOutputInsideIsSkippedOnlyWhenSpelledAlike) {
     } catch (const vq::EInOutError& e) {
         EXPECT_EQ(e.code(), 32);
     }
-    // The count covers the lines handed to the output before the refusal.
+    // The lines counted before the refusal are in the output.
     std::string written = readFile(dir.file("all.txt"));
-    EXPECT_LE(std::count(written.begin(), written.end(), '\n'), merger.lines());
+    EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), merger.lines());
     EXPECT_LT(merger.lines(), 7);
+}
+
+TEST(FolderMerge, AnInputThatCannotBeOpenedKeepsWhatWasMergedBeforeIt) {
+    vqtest::TempDir dir, elsewhere;
+    writeFile(dir.file("a.txt"), "A1\r\nA2\r\n");
+    writeFile(dir.file("b.txt"), "B1\r\n");
+    const std::string out = elsewhere.file("out.txt");
+    // The second list opened is refused, whichever the search returns second.
+    int opened = 0;
+    vq::listio::faults::setHook([&](vq::listio::faults::Op op, const std::string& path) {
+        return op == vq::listio::faults::Op::Open && path != out && ++opened == 2 ? EACCES : 0;
+    });
+    m::FolderMerger merger;
+    EXPECT_THROW(merger.run(dir.path(), out), vq::EInOutError);
+    vq::listio::faults::setHook({});
+    const std::string merged = readFile(out);
+    EXPECT_TRUE(merger.lines() == 2 ? merged == "a1\r\na2\r\n" : merged == "b1\r\n") << merged;
 }
 
 TEST_F(FolderOfLists, AFolderWithMoreThanTheFolderAttributeEndsTheMerge) {
@@ -118,16 +137,24 @@ TEST(FolderSearch, MatchesPatternsWithoutRegardToAsciiCase) {
         EXPECT_EQ(p::matchesPattern(pattern, name), match) << pattern << " " << name;
 }
 
-TEST(FolderMergeCommand, PrintsTheCount) {
+TEST(FolderMergeCommand, KnowsItsOutputHoweverTheNamesAreSpelled) {
     vqtest::TempDir dir, capture;
     writeFile(dir.file("a.txt"), "A\r\nB\r\n");
-    // A trailing slash still keeps the output out of its own input.
-    std::string cmd = "'" VQ_CLI_PATH "' merge-folder '" + dir.path() + "/' '" +
-                      dir.file("out.txt") + "' >'" + capture.file("o") + "' 2>&1";
-    int rc = std::system(cmd.c_str());
-    EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 0) << readFile(capture.file("o"));
-    EXPECT_EQ(readFile(capture.file("o")), "2\n");
-    EXPECT_EQ(readFile(dir.file("out.txt")), "a\r\nb\r\n");
+    const std::pair<std::string, std::string> spellings[] = {
+        {".", "out.txt"},
+        {dir.path() + "/", dir.file("out.txt")},
+        {dir.path(), "./out.txt"},
+        {"./", dir.path() + "//out.txt"},
+    };
+    for (const auto& [folder, output] : spellings) {
+        writeFile(dir.file("out.txt"), "OLD\r\n");
+        std::string cmd = "cd '" + dir.path() + "' && '" VQ_CLI_PATH "' merge-folder '" + folder +
+                          "' '" + output + "' >'" + capture.file("o") + "' 2>&1";
+        int rc = std::system(cmd.c_str());
+        EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 0) << folder << " " << output;
+        EXPECT_EQ(readFile(capture.file("o")), "2\n") << folder << " " << output;
+        EXPECT_EQ(readFile(dir.file("out.txt")), "a\r\nb\r\n") << folder << " " << output;
+    }
 }
 
 } // namespace
