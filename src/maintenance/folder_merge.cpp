@@ -45,9 +45,12 @@ int64_t FolderMerger::run(const std::string& folder, const std::string& output) 
         for (bool found = search.findFirst(folder + "/*.txt", entry); found;
              found = search.findNext(entry)) {
             if (entry.attributes == platform::attr::Directory) continue;
-            // The separator is added even after a root folder; such a doubled
-            // name no longer equals the output's and the sharing rule refuses it.
-            std::string fullName = folder + "/" + entry.name;
+            // No second separator after the root folder: "//all.txt" would
+            // not equal the output's "/all.txt", and the merge would stop
+            // on its own output with I/O error 32 instead of skipping it.
+            std::string fullName = folder;
+            if (fullName.empty() || fullName.back() != '/') fullName += '/';
+            fullName += entry.name;
             if (fullName == output) continue;
             listio::TextReader in(fullName);
             while (!in.atEnd()) {

@@ -18,11 +18,11 @@ public:
     std::function<void(int64_t)> onLine;
 
     // Creates output, then merges the entries of folder. An entry that is
-    // only a folder is skipped, and so is the entry whose full name
-    // (folder + "/" + name) equals output byte for byte. Any failure to open,
-    // read or write ends the merge with the list-file error; lines() then
-    // holds the lines written so far, and when an input failed they are all
-    // in the output. Returns the number of lines written.
+    // only a folder is skipped, and so is the entry whose full name (folder,
+    // "/" unless the folder ends in one, name) equals output byte for byte.
+    // Any failure to open, read or write ends the merge with the list-file
+    // error; lines() then holds the lines written so far, and when an input
+    // failed they are all in the output. Returns the number of lines written.
     int64_t run(const std::string& folder, const std::string& output);
 
     int64_t lines() const { return lines_; }
