@@ -17,7 +17,9 @@ struct CliRun {
 
 // Runs `veskoqindra-cli check in out`. With interrupted, a Ctrl-C is already
 // waiting when the program starts: it is born with SIGINT blocked and
-// pending, so the stop lands wherever the program first lets it in.
+// pending, so the stop lands wherever the program first lets it in. The
+// child raises it on itself before exec; sent by the parent after fork it
+// could arrive only after a short check had already ended.
 CliRun runCheck(const vqtest::TempDir& dir, const std::string& in, const std::string& out,
                 bool interrupted = false) {
     const std::string outPath = dir.file(".stdout"), errPath = dir.file(".stderr");
@@ -29,13 +31,11 @@ CliRun runCheck(const vqtest::TempDir& dir, const std::string& in, const std::st
     if (pid == 0) {
         dup2(open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
         dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+        if (interrupted) kill(getpid(), SIGINT); // stays pending across exec
         execl(VQ_CLI_PATH, VQ_CLI_PATH, "check", in.c_str(), out.c_str(), (char*)nullptr);
         _exit(127);
     }
-    if (interrupted) {
-        kill(pid, SIGINT);
-        sigprocmask(SIG_SETMASK, &saved, nullptr);
-    }
+    if (interrupted) sigprocmask(SIG_SETMASK, &saved, nullptr);
     int status = 0;
     waitpid(pid, &status, 0);
     CliRun r{WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status), vqtest::readFile(outPath),
