@@ -8,6 +8,7 @@
 #include "checking/kept_lines.h"
 #include "fuzz_util.h"
 #include "listio/errors.h"
+#include "listio/listio.h"
 #include "naive.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -62,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzutil::writeBytes(input, file);
     fuzzutil::writeBytes(output, "old");
     std::atomic<bool> abort{false};
-    CheckRun run{input, output, countLines(input), {}};
+    CheckRun run{input, output, vq::listio::countLines(input), {}};
     FUZZ_CHECK(run.total == static_cast<int64_t>(lines.size()));
     run.afterLine = [&](int64_t read) {
         if (read == stopAt) abort = true;

@@ -168,7 +168,7 @@ void TForm1::N6Click() {
 
     vq::listio::TextReader in(input);
     repaint();
-    const int64_t total = chk::countLines(in);
+    const int64_t total = in.countLines();
     in.close();
     Label1->setText(QString::number(total));
     Gauge1->setMaxValue(total);

@@ -20,22 +20,6 @@ std::string progressText(int64_t linesRead, int64_t total) {
     return std::to_string(linesRead) + " of Total " + std::to_string(total) + "...";
 }
 
-int64_t countLines(listio::TextReader& in) {
-    int64_t n = 0;
-    while (!in.atEnd()) {
-        in.readLine();
-        ++n;
-    }
-    return n;
-}
-
-int64_t countLines(const std::string& fileName) {
-    listio::TextReader in(fileName);
-    int64_t n = countLines(in);
-    in.close();
-    return n;
-}
-
 namespace {
 
 // Lines read a few ahead of the one being checked, each hashed and its index

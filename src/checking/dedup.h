@@ -40,12 +40,6 @@ struct CheckCounts {
 // "17 of Total 250..."
 std::string progressText(int64_t linesRead, int64_t total);
 
-// Counting pass: every line as the text-file reader splits them, empty
-// lines included. The reader is read to its end but not closed.
-int64_t countLines(listio::TextReader& in);
-// Opens, counts and closes.
-int64_t countLines(const std::string& fileName);
-
 // Decides when a running count is worth showing: the pass counts every line,
 // but a display wants the newest count only a few dozen times a second. The
 // clock is read once per batch of lines (or of bytes, for long lines), so the

@@ -2,6 +2,7 @@
 // stop button; on a terminal the running count shows on stderr.
 #include "checking/dedup.h"
 #include "cli/cli.h"
+#include "listio/listio.h"
 
 #include <atomic>
 #include <csignal>
@@ -77,7 +78,7 @@ int runCheck(const std::vector<std::string>& args) {
     chk::CheckRun run;
     run.input = p.positional[0];
     run.output = p.positional[1];
-    run.total = chk::countLines(run.input);
+    run.total = vq::listio::countLines(run.input);
 
     chk::KeptLines grid;
     chk::CheckCounts counts;

@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "listio/listio.h"
 #include "maintenance/split.h"
 
 namespace {
@@ -15,7 +16,7 @@ int runSplit(const std::vector<std::string>& args) {
     }
     const std::string& input = p.positional[0];
     // Same order as the window: the count shows before the size is read.
-    const int64_t lineCount = m::countLines(input);
+    const int64_t lineCount = vq::listio::countLines(input);
     vq::cli::printCount("地址总数", lineCount);
     const int32_t size = m::splitSizeFromText(sizeText);
     // A relative base name is taken from the shell's current directory.

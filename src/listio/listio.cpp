@@ -290,20 +290,32 @@ namespace {
 // per short line would cost more than the copy.
 constexpr std::size_t kKernelCopyThreshold = 64 * 1024;
 
-// Finds the first CR that is not followed by LF inside [p, p + n) - a CR in
-// the last byte counts, since its LF may come with the next fill - and adds
-// the CRs before it to `crs`. Returns n when every CR has its LF.
-std::size_t findLoneCr(const char* p, std::size_t n, int64_t& crs) {
+// Where a block's bytes may be copied as they stand.
+struct BlockScan {
+    std::size_t take = 0; // bytes to copy unchanged
+    bool loneCr = false;  // the last of them is a CR whose LF is missing
+};
+
+// Scans [p, p + n) up to the first lone CR - a CR not followed by LF; a CR
+// in the last byte counts, since its LF may come with the next fill - or
+// up to the LF that completes the `room`-th CR LF pair, whichever is first.
+// Adds the CR LF pairs passed to `crs`.
+BlockScan scanBlock(const char* p, std::size_t n, int64_t room, int64_t& crs) {
     std::size_t i = 0;
+    int64_t counted = 0;
 #if defined(__SSE2__)
     // Sixteen bytes at a time: a CR in byte j is fine when byte j + 1 is LF.
     // CRs are counted in byte-wide lanes, summed at most every 255 steps so
     // that no lane overflows. A step holding a lone CR is left to the byte
-    // loop below, which counts the CRs before it.
+    // loop below, which counts the CRs before it. A step holds at most eight
+    // pairs, so the steps of one round cannot reach `room`: the pair that
+    // does is always found by the byte loop.
     const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'), zero = _mm_setzero_si128();
     bool lone = false;
     while (!lone && n - i >= 17) {
-        const std::size_t steps = std::min<std::size_t>((n - i - 1) / 16, 255);
+        const std::size_t steps = static_cast<std::size_t>(std::min<int64_t>(
+            {static_cast<int64_t>((n - i - 1) / 16), 255, (room - counted - 1) / 8}));
+        if (steps == 0) break;
         __m128i lanes = zero;
         for (std::size_t k = 0; k < steps; ++k, i += 16) {
             const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
@@ -316,52 +328,129 @@ std::size_t findLoneCr(const char* p, std::size_t n, int64_t& crs) {
             lanes = _mm_sub_epi8(lanes, isCr);
         }
         const __m128i sums = _mm_sad_epu8(lanes, zero);
-        crs += _mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4);
+        counted += _mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4);
     }
 #endif
+    BlockScan scan{n, false};
     for (; i < n; ++i) {
         if (p[i] != '\r') continue;
-        if (i + 1 == n || p[i + 1] != '\n') return i;
-        ++crs;
+        if (i + 1 == n || p[i + 1] != '\n') {
+            scan = {i + 1, true};
+            break;
+        }
+        if (++counted == room) {
+            scan.take = i + 2;
+            break;
+        }
     }
-    return n;
+    crs += counted;
+    return scan;
+}
+
+// The number of CR bytes in [p, p + n).
+int64_t countCr(const char* p, std::size_t n) {
+    int64_t count = 0;
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8('\r'), zero = _mm_setzero_si128();
+    while (n - i >= 16) {
+        const std::size_t steps = std::min<std::size_t>((n - i) / 16, 255);
+        __m128i lanes = zero;
+        for (std::size_t k = 0; k < steps; ++k, i += 16)
+            lanes = _mm_sub_epi8(
+                lanes, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), cr));
+        const __m128i sums = _mm_sad_epu8(lanes, zero);
+        count += _mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4);
+    }
+#endif
+    for (; i < n; ++i)
+        count += p[i] == '\r';
+    return count;
 }
 
 } // namespace
 
+void lowerAscii(const char* src, std::size_t n, char* dst) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // As signed bytes everything above 127 is below 'A', so two compares
+    // find the capitals.
+    const __m128i beforeA = _mm_set1_epi8('A' - 1), afterZ = _mm_set1_epi8('Z' + 1),
+                  caseBit = _mm_set1_epi8(0x20);
+    for (; i + 16 <= n; i += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        const __m128i capital = _mm_and_si128(_mm_cmpgt_epi8(x, beforeA), _mm_cmplt_epi8(x, afterZ));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
+                         _mm_or_si128(x, _mm_and_si128(capital, caseBit)));
+    }
+#endif
+    for (; i < n; ++i) {
+        const char c = src[i];
+        dst[i] = static_cast<unsigned char>(c - 'A') < 26 ? static_cast<char>(c + 32) : c;
+    }
+}
+
 // The output of a line copy is the input with every lone CR turned into CR
 // LF and a CR LF after an unterminated last line, so runs of CR LF lines can
 // be handed over in one piece instead of line by line.
-int64_t TextReader::copyLinesTo(TextWriter& out) {
+int64_t TextReader::copyLinesTo(TextWriter& out, const LineCopy& how) {
     checkOpen();
     int64_t lines = 0;
     bool lineOpen = false; // the output does not yet end with a line end
-    while (ensureData()) {
+    while (lines < how.maxLines && ensureData()) {
         const char* p = buf_.data() + pos_;
         const std::size_t n = end_ - pos_;
-        const std::size_t lone = findLoneCr(p, n, lines);
-        // Everything before the lone CR (or the whole block) goes out as it
-        // stands.
-        const std::size_t block = lone == n ? n : lone + 1;
-        if (block >= kKernelCopyThreshold)
-            out.copyRaw(fd_, fillOffset_ + static_cast<int64_t>(pos_), p, block);
+        const BlockScan scan = scanBlock(p, n, how.maxLines - lines, lines);
+        if (how.lowerCase)
+            out.writeLowered(p, scan.take);
+        else if (scan.take >= kKernelCopyThreshold)
+            out.copyRaw(fd_, fillOffset_ + static_cast<int64_t>(pos_), p, scan.take);
         else
-            out.writeRaw(p, block);
-        pos_ += block;
-        if (lone == n) {
-            lineOpen = !(n >= 2 && p[n - 2] == '\r' && p[n - 1] == '\n');
-            continue;
+            out.writeRaw(p, scan.take);
+        pos_ += scan.take;
+        if (scan.loneCr) {
+            out.writeRaw("\n", 1);
+            ++lines;
+            lineOpen = false;
+            if (pos_ == end_) skipLF_ = true; // its LF, if any, is the next fill's first byte
+        } else {
+            const char* e = p + scan.take;
+            lineOpen = !(scan.take >= 2 && e[-2] == '\r' && e[-1] == '\n');
         }
-        out.writeRaw("\n", 1);
-        ++lines;
-        lineOpen = false;
-        if (pos_ == end_) skipLF_ = true; // its LF, if any, is the next fill's first byte
+        if (how.progress) how.progress(lines);
     }
     if (lineOpen) {
         out.writeRaw("\r\n", 2);
         ++lines;
+        if (how.progress) how.progress(lines);
     }
     return lines;
+}
+
+int64_t TextReader::countLines() {
+    checkOpen();
+    int64_t lines = 0;
+    bool lineOpen = false; // bytes after the last line end
+    while (ensureData()) {
+        const char* p = buf_.data() + pos_;
+        const std::size_t n = end_ - pos_;
+        lines += countCr(p, n);
+        pos_ = end_;
+        if (p[n - 1] == '\r') {
+            lineOpen = false;
+            skipLF_ = true; // its LF, if any, is the next fill's first byte
+        } else {
+            lineOpen = !(n >= 2 && p[n - 2] == '\r' && p[n - 1] == '\n');
+        }
+    }
+    return lines + (lineOpen ? 1 : 0);
+}
+
+int64_t countLines(const std::string& fileName) {
+    TextReader in(fileName);
+    const int64_t n = in.countLines();
+    in.close();
+    return n;
 }
 
 void TextReader::close() {
@@ -456,6 +545,18 @@ void TextWriter::flush() {
     if (used_ == 0) return;
     std::size_t n = std::exchange(used_, 0);
     writeAll(buf_.data(), n);
+}
+
+void TextWriter::writeLowered(const char* data, std::size_t size) {
+    if (fd_ < 0) throw EInOutError(iocode::FileNotOpen);
+    while (size > 0) {
+        if (used_ == capacity_) flush();
+        const std::size_t k = std::min(size, capacity_ - used_);
+        lowerAscii(data, k, buf_.data() + used_);
+        used_ += k;
+        data += k;
+        size -= k;
+    }
 }
 
 void TextWriter::writeRaw(const char* data, std::size_t size) {

@@ -18,6 +18,15 @@ inline constexpr std::size_t kDefaultBufferSize = std::size_t(1) << 20;
 
 class TextWriter;
 
+// How TextReader::copyLinesTo copies.
+struct LineCopy {
+    int64_t maxLines = INT64_MAX; // stop after this many lines
+    bool lowerCase = false;       // ASCII A-Z become a-z on the way; no other byte changes
+    // Called after each block with the lines copied so far: a caller can show
+    // progress, and knows the count when a later block fails.
+    std::function<void(int64_t)> progress;
+};
+
 // Text-file reader: a line ends at CR or CR LF; LF is data; the first 0x1A
 // ends the readable data.
 class TextReader {
@@ -36,10 +45,12 @@ public:
     // At the end it yields an empty line and consumes nothing.
     std::string_view readLine();
     void readLine(std::string& line);
-    // Writes every remaining line to `out`, each followed by CR LF, exactly as
-    // a loop of atEnd / readLine / writeLine would, but in large blocks.
-    // Returns the number of lines.
-    int64_t copyLinesTo(TextWriter& out);
+    // Writes the remaining lines (at most how.maxLines) to `out`, each
+    // followed by CR LF, exactly as a loop of atEnd / readLine / writeLine
+    // would, but in large blocks. Returns the number of lines.
+    int64_t copyLinesTo(TextWriter& out, const LineCopy& how = {});
+    // Reads past every remaining line and returns how many there were.
+    int64_t countLines();
     void close();
     const std::string& fileName() const { return fileName_; }
 
@@ -78,6 +89,7 @@ public:
 protected:
     friend class TextReader; // copyLinesTo hands over whole blocks of lines
     void writeRaw(const char* data, std::size_t size);
+    void writeLowered(const char* data, std::size_t size);
     // Writes bytes that are also at `offset` in the open file `fromFd`,
     // letting the kernel copy them from file to file.
     void copyRaw(int fromFd, int64_t offset, const char* data, std::size_t size);
@@ -100,6 +112,12 @@ class TextAppender : public TextWriter {
 public:
     explicit TextAppender(const std::string& fileName); // throws EInOutError
 };
+
+// The lines of a file as the reader yields them, empty lines included.
+int64_t countLines(const std::string& fileName);
+
+// dst[i] = src[i] with the bytes A-Z turned into a-z; dst may be src.
+void lowerAscii(const char* src, std::size_t n, char* dst);
 
 // Whole-file loader: the text ends at the first NUL; CR LF, lone CR and lone
 // LF end lines; a line end at the very end adds no empty line.

@@ -141,11 +141,8 @@ void TForm2::Button1Click() {
 
     vq::maintenance::FolderMerger merger;
     QElapsedTimer sinceRepaint;
-    merger.onLine = [&](int64_t count) {
-        // Checking the clock only every 1024 lines keeps the per-line cost to a test.
-        if (count != 1 && (count & 1023) != 0) return;
-        if (count != 1 && sinceRepaint.isValid() && sinceRepaint.elapsed() < kRepaintEveryMs)
-            return;
+    merger.progress = [&](int64_t count) {
+        if (sinceRepaint.isValid() && sinceRepaint.elapsed() < kRepaintEveryMs) return;
         showCount(count);
         sinceRepaint.start();
     };

@@ -1,6 +1,8 @@
 #pragma once
 // Folder merge: every "*.txt" entry of one folder, in the order the folder
-// search returns them, lower-cased (ASCII A-Z only) into one output list.
+// search returns them, lower-cased into one output list: the bytes A-Z become
+// a-z, every other byte (GB2312 included, whose bytes all lie above 127)
+// stays as it is.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -8,14 +10,10 @@
 
 namespace vq::maintenance {
 
-// Turns the bytes A-Z into a-z; every other byte (GB2312 included, whose
-// bytes all lie above 127) stays as it is.
-void lowerAscii(std::string_view in, std::string& out);
-
 class FolderMerger {
 public:
-    // Called after every line written, with the running count; keep it cheap.
-    std::function<void(int64_t)> onLine;
+    // Called after every block of lines written, with the running count.
+    std::function<void(int64_t)> progress;
 
     // Creates output, then merges the entries of folder. An entry that is
     // only a folder is skipped, and so is the entry whose full name (folder,

@@ -4,20 +4,10 @@
 #include "listio/listio.h"
 #include "maintenance/int_conv.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace vq::maintenance {
-
-int64_t countLines(const std::string& fileName) {
-    listio::TextReader in(fileName);
-    int64_t count = 0;
-    while (!in.atEnd()) {
-        in.readLine();
-        ++count;
-    }
-    in.close();
-    return count;
-}
 
 std::string numberedFileName(std::string_view base, int64_t index) {
     std::string name(base);
@@ -42,16 +32,16 @@ int64_t splitFile(const std::string& input, int64_t lineCount, int32_t size,
     int64_t written = 0;
     do {
         listio::TextWriter out(numberedFileName(baseName, index));
-        for (int64_t position = 1; position <= size && written < lineCount; ++position) {
-            // The list may have shrunk since it was counted; copying on
-            // would invent empty lines, so the data's end stops the pass.
-            if (in.atEnd()) break;
-            out.writeLine(in.readLine());
-            ++written;
-        }
+        const int64_t want = std::min<int64_t>(size, lineCount - written);
+        // The list may have shrunk since it was counted; copying on would
+        // invent empty lines, so the data's end stops the pass.
+        listio::LineCopy how;
+        how.maxLines = want;
+        const int64_t got = in.copyLinesTo(out, how);
+        written += got;
         out.close();
         ++index;
-        if (written < lineCount && in.atEnd()) break;
+        if (got < want || (written < lineCount && in.atEnd())) break;
     } while (written < lineCount);
     in.close();
     return index - 1;

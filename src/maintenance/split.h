@@ -10,9 +10,6 @@ namespace vq::maintenance {
 inline constexpr std::string_view kDefaultSplitSize = "1000";
 inline constexpr std::string_view kDefaultSplitBase = "qx@mail";
 
-// Lines of the file as the text-file reader yields them, empty lines included.
-int64_t countLines(const std::string& fileName);
-
 // "<base><index>.txt", the index in decimal without leading zeros.
 std::string numberedFileName(std::string_view base, int64_t index);
 

@@ -1,5 +1,6 @@
 // The splitter: "自动分割器(&C)" and the toolbar's "自动分割".
 #include "app/Unit1.h"
+#include "listio/listio.h"
 #include "maintenance/screen_cursor.h"
 #include "maintenance/split.h"
 
@@ -15,7 +16,7 @@ void TForm1::N5Click() {
     const std::string input = OpenDialog1.fileName;
 
     repaint(); // the blank labels show while the list is counted
-    const int64_t lineCount = m::countLines(input);
+    const int64_t lineCount = vq::listio::countLines(input);
     Label1->setText(QString::number(lineCount));
 
     const QString caption = QStringLiteral("提示信息");

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cctype>
 #include <random>
 #include <string>
 #include <vector>
@@ -90,36 +92,74 @@ TEST(TextReader, BlockCopyGivesTheLinesOfTheTable) {
     }
 }
 
-// Long texts with line ends at every offset of the block scan, checked
-// against the line-by-line reading of the same file. The large ones hold
-// blocks of CR LF lines long enough to be copied by the kernel, with a rare
-// lone CR between them.
-TEST(TextReader, BlockCopyMatchesLineByLineOnLongTexts) {
+// Long texts with line ends at every offset of the block scan. The large
+// ones hold blocks of CR LF lines long enough to be copied by the kernel,
+// with a rare lone CR between them.
+std::string scanTestText(unsigned seed) {
+    const char* pieces[] = {"\r\n", "x", "abcDEFghijklmnoPQ", "", "\r", "\n", "\n\r", "\r\r\n", "\xC4Z@"};
+    std::mt19937 random(seed);
+    const bool large = seed > 40;
+    std::string text;
+    while (text.size() < (large ? 400000u : 3000u)) {
+        std::size_t piece = random() % std::size(pieces);
+        if (large && piece >= 4 && random() % 5000 != 0) piece = 0;
+        text += pieces[piece];
+    }
+    if (seed % 4 == 0)
+        text += "tail\x1A"
+                "after\r\n";
+    return text;
+}
+
+// Block copies, whole and in pieces of at most k lines, and the line count,
+// checked against the line-by-line reading of the same file.
+TEST(TextReader, BlockCopyAndCountMatchLineByLineOnLongTexts) {
     vqtest::TempDir dir;
-    const char* pieces[] = {"\r\n", "x", "abcdefghijklmnopq", "", "\r", "\n", "\n\r", "\r\r\n"};
     for (unsigned seed = 1; seed <= 44; ++seed) {
-        std::mt19937 random(seed);
-        const bool large = seed > 40;
-        std::string text;
-        while (text.size() < (large ? 400000u : 3000u)) {
-            std::size_t piece = random() % std::size(pieces);
-            if (large && piece >= 4 && random() % 5000 != 0) piece = 0;
-            text += pieces[piece];
-        }
-        if (seed % 4 == 0)
-            text += "tail\x1A"
-                    "after\r\n";
-        vqtest::writeFile(dir.file("list.txt"), text);
+        vqtest::writeFile(dir.file("list.txt"), scanTestText(seed));
         const Lines lines = readAll(dir.file("list.txt"), 1 << 20);
         for (std::size_t size : {7, 64, 100000, 1 << 20}) {
+            const std::string where = "seed " + std::to_string(seed) + ", buffer " + std::to_string(size);
+            {
+                TextReader in(dir.file("list.txt"), size);
+                vq::listio::TextWriter out(dir.file("out.txt"));
+                out.writeLine("first");
+                EXPECT_EQ(in.copyLinesTo(out), static_cast<int64_t>(lines.size())) << where;
+                out.close();
+                EXPECT_TRUE(vqtest::sameBytes(vqtest::readFile(dir.file("out.txt")),
+                                              "first\r\n" + withCrLf(lines)))
+                    << where;
+            }
+            {
+                TextReader in(dir.file("list.txt"), size);
+                EXPECT_EQ(in.countLines(), static_cast<int64_t>(lines.size())) << where;
+                EXPECT_TRUE(in.atEnd());
+            }
+            // Pieces of at most k lines, as the splitter cuts them, one after
+            // the other into one file; every other piece lower-cased.
+            const int64_t k = std::array<int64_t, 4>{1, 3, 29, 5000}[seed % 4];
             TextReader in(dir.file("list.txt"), size);
-            vq::listio::TextWriter out(dir.file("out.txt"));
-            out.writeLine("first");
-            EXPECT_EQ(in.copyLinesTo(out), static_cast<int64_t>(lines.size())) << seed;
+            vq::listio::TextWriter out(dir.file("pieces.txt"), 5);
+            Lines expected;
+            std::size_t next = 0;
+            for (int piece = 0; !in.atEnd(); ++piece) {
+                vq::listio::LineCopy how;
+                how.maxLines = k;
+                how.lowerCase = piece % 2 == 1;
+                const int64_t got = in.copyLinesTo(out, how);
+                ASSERT_TRUE(got == k || (got > 0 && in.atEnd())) << where << ", " << got;
+                for (int64_t i = 0; i < got && next < lines.size(); ++i) {
+                    expected.push_back(lines[next++]);
+                    if (how.lowerCase)
+                        for (auto& c : expected.back())
+                            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                }
+            }
             out.close();
-            EXPECT_TRUE(vqtest::sameBytes(vqtest::readFile(dir.file("out.txt")),
-                                          "first\r\n" + withCrLf(lines)))
-                << "seed " << seed << ", buffer " << size;
+            EXPECT_TRUE(
+                vqtest::sameBytes(vqtest::readFile(dir.file("pieces.txt")), withCrLf(expected)))
+                << where;
+            EXPECT_EQ(next, lines.size()) << where;
         }
     }
 }

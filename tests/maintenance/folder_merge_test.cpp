@@ -55,12 +55,14 @@ protected:
 TEST_F(FolderOfLists, MergesEveryListLowerCasedAndCountsEveryLine) {
     m::FolderMerger merger;
     std::vector<int64_t> seen;
-    merger.onLine = [&](int64_t n) { seen.push_back(n); };
+    merger.progress = [&](int64_t n) { seen.push_back(n); };
     for (int run = 0; run < 2; ++run) { // a second merge gives the same, counted from 0
         seen.clear();
         EXPECT_EQ(merger.run(dir.path(), elsewhere.file("out.txt")), 7);
         expectMerged(elsewhere.file("out.txt"));
-        EXPECT_EQ(seen, (std::vector<int64_t>{1, 2, 3, 4, 5, 6, 7}));
+        ASSERT_FALSE(seen.empty());
+        EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+        EXPECT_EQ(seen.back(), 7);
     }
 }
 
@@ -125,7 +127,8 @@ TEST(FolderMerge, LowerCasingTouchesOnlyAsciiCapitals) {
         expected += static_cast<char>(b >= 'A' && b <= 'Z' ? b + 32 : b);
     }
     for (std::size_t from : {0, 3, 250, 256}) { // whole words and every kind of tail
-        m::lowerAscii(std::string_view(all).substr(from), got);
+        got = all.substr(from);
+        vq::listio::lowerAscii(got.data(), got.size(), got.data());
         EXPECT_EQ(got, expected.substr(from)) << from;
     }
 }

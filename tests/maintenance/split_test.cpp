@@ -1,5 +1,6 @@
 // The splitter's core and its command: size arithmetic, names, refusals.
 #include "listio/errors.h"
+#include "listio/listio.h"
 #include "maintenance/split.h"
 #include "testutil.h"
 
@@ -36,7 +37,7 @@ TEST(Split, FilesHoldSizeLinesAndTheRest) {
         vqtest::TempDir dir;
         std::string in = dir.file("in.txt"), base = dir.file("part");
         writeFile(in, numberedLines(1, c.lines));
-        ASSERT_EQ(m::countLines(in), c.lines);
+        ASSERT_EQ(vq::listio::countLines(in), c.lines);
         EXPECT_EQ(m::splitFile(in, c.lines, c.size, base), (int64_t)c.perFile.size());
         int first = 1;
         for (size_t k = 0; k < c.perFile.size(); first += c.perFile[k++])
@@ -52,7 +53,7 @@ TEST(Split, CopiesLinesUnchangedAndNeverInventsAny) {
     std::string in = dir.file("in.txt");
     // Lone CR ends a line, LF is data, an empty line counts toward the size.
     writeFile(in, "A\rb\n C\r\n\r\nd\x1Aignored");
-    ASSERT_EQ(m::countLines(in), 4);
+    ASSERT_EQ(vq::listio::countLines(in), 4);
     EXPECT_EQ(m::splitFile(in, 4, 2, dir.file("p")), 2);
     EXPECT_EQ(readFile(dir.file("p1.txt")), "A\r\nb\n C\r\n");
     EXPECT_EQ(readFile(dir.file("p2.txt")), "\r\nd\r\n");

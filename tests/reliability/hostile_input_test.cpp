@@ -210,7 +210,7 @@ TEST_F(Hostile, A200MegabyteSingleLine) {
     writeFile(at("big.txt"), line);
     line.clear();
     line.shrink_to_fit();
-    EXPECT_EQ(vq::checking::countLines(at("big.txt")), 1);
+    EXPECT_EQ(vq::listio::countLines(at("big.txt")), 1);
 
     vq::maintenance::mergeFiles(at("big.txt"), at("big.txt"), at("twice.txt"));
     EXPECT_EQ(fs::file_size(at("twice.txt")), 2 * (size + 2));
