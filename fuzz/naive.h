@@ -100,6 +100,14 @@ inline std::string trim(std::string_view s) {
 inline bool isLead(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
 inline bool isTrail(unsigned char c) { return c >= 0x40 && c <= 0xFE && c != 0x7F; }
 
+// Every byte A-Z as a-z, nothing else changed: the folder merge's rule.
+inline std::string lowerAscii(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return out;
+}
+
 // The prepared line of the filters: trimmed, then every ASCII capital that
 // is not part of a double-byte character lower-cased.
 inline std::string preparedLine(std::string_view raw) {

@@ -17,6 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::size_t smallReadBuf = in.ConsumeIntegralInRange<std::size_t>(1, 70);
     const std::size_t writeBuf = in.ConsumeIntegralInRange<std::size_t>(2, 70);
     const std::size_t linesFirst = in.ConsumeIntegralInRange<std::size_t>(0, 8);
+    const int64_t piece = in.ConsumeIntegralInRange<int64_t>(1, 9);
     const bool big = in.ConsumeIntegralInRange<int>(0, 15) == 0;
     std::string file = in.ConsumeRemainingBytesAsString();
     std::size_t readBuf = smallReadBuf;
@@ -64,6 +65,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         r.close();
         FUZZ_CHECK(static_cast<std::size_t>(copied) + n == expected.size());
         FUZZ_CHECK(fuzzutil::readBytes(out) == naive::joinCrLf(expected));
+    }
+
+    // The count, and copies of at most `piece` lines at a time into one
+    // file, every other piece lower-cased, as the splitter and the folder
+    // merge make them.
+    {
+        TextReader counter(path, readBuf);
+        FUZZ_CHECK(counter.countLines() == static_cast<int64_t>(expected.size()));
+        FUZZ_CHECK(counter.atEnd());
+        counter.close();
+
+        TextReader r(path, readBuf);
+        TextWriter w(out, writeBuf);
+        std::string joined;
+        std::size_t next = 0;
+        for (int k = 0; !r.atEnd(); ++k) {
+            LineCopy how;
+            how.maxLines = piece;
+            how.lowerCase = k % 2 == 1;
+            const int64_t got = r.copyLinesTo(w, how);
+            FUZZ_CHECK(got == piece || (got > 0 && r.atEnd()));
+            for (int64_t i = 0; i < got; ++i) {
+                FUZZ_CHECK(next < expected.size());
+                std::string line = expected[next++];
+                if (how.lowerCase) line = naive::lowerAscii(line);
+                joined += line + "\r\n";
+            }
+        }
+        w.close();
+        r.close();
+        FUZZ_CHECK(next == expected.size());
+        FUZZ_CHECK(fuzzutil::readBytes(out) == joined);
     }
 
     // The whole-file loader, from the file and from memory.
