@@ -14,7 +14,7 @@ cd "$(dirname "$0")"
 PACKAGES=(cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-translations-l10n
   libgl-dev libjpeg-dev libgtest-dev libgmock-dev
-  fonts-wqy-microhei
+  fonts-wqy-microhei fonts-liberation2
   xvfb xauth xdotool x11-utils imagemagick trayer openbox)
 
 install_packages() {

@@ -60,5 +60,5 @@ set(CPACK_STRIP_FILES ON)
 # without linking it is named by hand: a CJK font (without one every Chinese
 # text is boxes) and Qt's translations, which make its own dialogs Chinese.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-microhei, qt6-translations-l10n")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-microhei, fonts-liberation2 | fonts-liberation, qt6-translations-l10n")
 include(CPack)

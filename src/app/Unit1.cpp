@@ -328,10 +328,12 @@ void TForm1::buildStatistics() {
         value->setPalette(pal);
         value->setGeometry(x + 52, y, valueWidth, 16);
     };
-    pair(Panel2, Label7, "Label7", QStringLiteral("列表分割"), Label8, "Label8", 6, 50, 4);
-    pair(Panel2, Label4, "Label4", QStringLiteral("地址总数"), Label1, "Label1", 112, 52, 4);
-    pair(Panel2, Label2, "Label2", QStringLiteral("删除重复"), Label3, "Label3", 220, 52, 4);
-    pair(Panel2, Label5, "Label5", QStringLiteral("有效地址"), Label6, "Label6", 328, 52, 4);
+    // Each value of row 1 reaches to the next caption, so counts of eight
+    // digits (a list of tens of millions of lines) show whole.
+    pair(Panel2, Label7, "Label7", QStringLiteral("列表分割"), Label8, "Label8", 6, 54, 4);
+    pair(Panel2, Label4, "Label4", QStringLiteral("地址总数"), Label1, "Label1", 112, 56, 4);
+    pair(Panel2, Label2, "Label2", QStringLiteral("删除重复"), Label3, "Label3", 220, 56, 4);
+    pair(Panel2, Label5, "Label5", QStringLiteral("有效地址"), Label6, "Label6", 328, 57, 4);
     Gauge1 = new TGauge(Panel2);
     Gauge1->setFont(formFont());
     Gauge1->setGeometry(602 - 161 - 4, 4, 161, 16);

@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -46,6 +47,21 @@ TEST_F(MainWindow, StartsWithBlankStatisticsAndEmptyGauge) {
     EXPECT_EQ(QToolTip::palette().color(QPalette::ToolTipBase), QColor(0, 255, 0));
     EXPECT_EQ(Form1->Edit1->text().toStdString(), ".cn");
     EXPECT_EQ(Form1->Edit2->text().toStdString(), ".com");
+}
+
+TEST_F(MainWindow, StatisticsShowEightDigitCountsWholeBesideTheirNeighbours) {
+    // A list of tens of millions of lines must not lose a digit; each value
+    // ends before the next caption (or the gauge) begins.
+    const std::pair<QLabel*, QWidget*> row1[] = {{Form1->Label8, Form1->Label4},
+                                                 {Form1->Label1, Form1->Label2},
+                                                 {Form1->Label3, Form1->Label5},
+                                                 {Form1->Label6, Form1->Gauge1}};
+    for (const auto& [value, next] : row1) {
+        const int need = QFontMetrics(value->font()).horizontalAdvance(QStringLiteral("99999999"));
+        EXPECT_LE(need, value->width()) << value->objectName().toStdString();
+        EXPECT_LE(value->geometry().right(), next->geometry().left())
+            << value->objectName().toStdString();
+    }
 }
 
 TEST_F(MainWindow, MenuItemsHaveTheirCaptionsInOrder) {
