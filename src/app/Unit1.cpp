@@ -216,14 +216,14 @@ void TForm1::buildMenus() {
 }
 
 void TForm1::buildToolbar() {
-    struct Spec {
+    struct Tool {
         QToolButton** button;
         const char* name;
         QString caption, hint;
         vq::app::ToolPicture picture;
         void (TForm1::*handler)();
     };
-    const Spec specs[] = {
+    const Tool tools[] = {
         {&SpeedButton5, "SpeedButton5", QStringLiteral("自动合并"), QStringLiteral("列表自动合并"),
          vq::app::ToolPicture::AutoMerge, &TForm1::SpeedButton5Click},
         {&SpeedButton4, "SpeedButton4", QStringLiteral("自动分割"), QStringLiteral("列表自动分割"),
@@ -240,7 +240,7 @@ void TForm1::buildToolbar() {
          vq::app::ToolPicture::Update, &TForm1::SpeedButton9Click},
     };
     int x = 2;
-    for (const Spec& s : specs) {
+    for (const Tool& s : tools) {
         auto* b = new QToolButton(CoolBar1);
         b->setObjectName(QLatin1String(s.name));
         b->setText(s.caption);
