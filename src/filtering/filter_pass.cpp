@@ -2,6 +2,7 @@
 
 #include "listio/listio.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string.h> // memmem
@@ -302,6 +303,287 @@ void closeAfterFailure(listio::TextWriter& w) {
 
 } // namespace
 
+namespace {
+
+// One bit a byte, 64 bytes a word.
+using Bits = std::vector<std::uint64_t>;
+
+// The first set bit in [from, to), or `to` when there is none.
+inline std::size_t nextSet(const Bits& m, std::size_t from, std::size_t to) {
+    std::size_t w = from >> 6;
+    std::uint64_t x = m[w] & (~std::uint64_t(0) << (from & 63));
+    for (;;) {
+        if (x) {
+            const std::size_t i = (w << 6) + static_cast<std::size_t>(__builtin_ctzll(x));
+            return i < to ? i : to;
+        }
+        if ((++w << 6) >= to) return to;
+        x = m[w];
+    }
+}
+
+// The last set bit in [from, to), which the caller knows to exist.
+inline std::size_t lastSet(const Bits& m, std::size_t from, std::size_t to) {
+    const std::size_t last = to - 1;
+    std::size_t w = last >> 6;
+    std::uint64_t x = m[w] & (~std::uint64_t(0) >> (63 - (last & 63)));
+    while (!x && (w << 6) > from)
+        x = m[--w];
+    return (w << 6) + 63 - static_cast<std::size_t>(__builtin_clzll(x));
+}
+
+inline bool anySet(const Bits& m, std::size_t from, std::size_t to) {
+    return from < to && nextSet(m, from, to) < to;
+}
+
+#if defined(__SSE2__)
+inline std::uint64_t bits64(__m128i a, __m128i b, __m128i c, __m128i d) {
+    return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(a))) |
+           static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(b))) << 16 |
+           static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(c))) << 32 |
+           static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(d))) << 48;
+}
+#endif
+
+// The filter pass over blocks of whole lines. Most lines of a list are
+// plain lower-case ASCII: for them the prepared line is the trimmed line as
+// it stands in the block, so line ends, at signs, the trimmed ends and the
+// places where a parameter may start are found for the whole block at once,
+// sixty-four bytes to a word, and each line only looks up its own bits. A
+// line with a capital or a byte of 0x80 or more goes the way of a single
+// line.
+class BlockFilter {
+public:
+    BlockFilter(Rule rule, const ParameterSearchers& parameters)
+        : rule_(rule), rows_(parameters.nonEmptyRows()), hasEmptyRow_(parameters.hasEmptyRow()),
+          fits_(rows_.size()) {}
+
+    template <class Line, class Out>
+    void run(std::string_view block, Line&& singleLine, Out&& write) {
+        mark(block);
+        const char* b = block.data();
+        const std::size_t n = block.size();
+        std::size_t s = 0;
+        for (std::size_t w = 0; w < cr_.size() && (w << 6) < n; ++w) {
+            for (std::uint64_t x = cr_[w]; x; x &= x - 1) {
+                const std::size_t c = (w << 6) + static_cast<std::size_t>(__builtin_ctzll(x));
+                line(b, s, c, singleLine, write);
+                s = c + 1;
+                if (s < n && b[s] == '\n') ++s;
+            }
+        }
+    }
+
+private:
+    // The 64 bits of `m` from byte s on, bit 0 for byte s.
+    static std::uint64_t window(const Bits& m, std::size_t s) {
+        const std::size_t w = s >> 6, r = s & 63;
+        // Shifting in two steps makes r = 0 take nothing from the next word.
+        return (m[w] >> r) | ((m[w + 1] << 1) << (63 - r));
+    }
+
+    // Bits from..to, both included (from <= to < 64).
+    static std::uint64_t span(std::size_t from, std::size_t to) {
+        return (~std::uint64_t(0) << from) & (~std::uint64_t(0) >> (63 - to));
+    }
+
+    template <class Line, class Out>
+    void line(const char* b, std::size_t s, std::size_t c, Line& singleLine, Out& write) {
+        if (c - s > 63) {
+            longLine(b, s, c, singleLine, write);
+            return;
+        }
+        // An address-sized line fits in one window: each test is a mask,
+        // with no loop over its bytes.
+        const std::uint64_t text = window(text_, s) & ((std::uint64_t(1) << (c - s)) - 1);
+        if (!text) {
+            singleLine(std::string_view(), true); // empty once trimmed: invalid
+            return;
+        }
+        const std::size_t ts = static_cast<std::size_t>(__builtin_ctzll(text));
+        const std::size_t te = 63 - static_cast<std::size_t>(__builtin_clzll(text));
+        const std::uint64_t trimmed = span(ts, te);
+        if (window(odd_, s) & trimmed) {
+            singleLine(std::string_view(b + s, c - s), false);
+            return;
+        }
+        if (b[s + ts] == '@' || !(window(at_, s) & trimmed)) {
+            singleLine(std::string_view(), true);
+            return;
+        }
+        write(std::string_view(b + s + ts, te + 1 - ts), matchesShort(b + s, ts, te, s));
+    }
+
+    // True when row k occurs in bytes ts..te of the line at `p`, which
+    // starts at s in the block.
+    bool occursShort(std::size_t k, const char* p, std::size_t ts, std::size_t te,
+                     std::size_t s) const {
+        const std::string& needle = rows_[k].needle();
+        const std::size_t n = needle.size();
+        if (te + 1 - ts < n) return false;
+        for (std::uint64_t at = window(fits_[k], s) & span(ts, te + 1 - n); at; at &= at - 1) {
+            const std::size_t i = static_cast<std::size_t>(__builtin_ctzll(at));
+            if (middleFits(p + i, needle)) return true;
+        }
+        return false;
+    }
+
+    bool matchesShort(const char* p, std::size_t ts, std::size_t te, std::size_t s) const {
+        if (rule_ == Rule::AnyRow) {
+            for (std::size_t k = 0; k < rows_.size(); ++k)
+                if (occursShort(k, p, ts, te, s)) return true;
+            return false;
+        }
+        if (hasEmptyRow_) return false;
+        for (std::size_t k = 0; k < rows_.size(); ++k)
+            if (!occursShort(k, p, ts, te, s)) return false;
+        return true;
+    }
+
+    template <class Line, class Out>
+    void longLine(const char* b, std::size_t s, std::size_t c, Line& singleLine, Out& write) {
+        const std::size_t ts = nextSet(text_, s, c);
+        if (ts == c) {
+            singleLine(std::string_view(), true);
+            return;
+        }
+        const std::size_t te = lastSet(text_, ts, c) + 1;
+        if (anySet(odd_, ts, te)) {
+            singleLine(std::string_view(b + s, c - s), false);
+            return;
+        }
+        if (b[ts] == '@' || !anySet(at_, ts + 1, te)) {
+            singleLine(std::string_view(), true);
+            return;
+        }
+        write(std::string_view(b + ts, te - ts), matches(b, ts, te));
+    }
+
+    bool occurs(std::size_t k, const char* b, std::size_t from, std::size_t to) const {
+        const std::string& needle = rows_[k].needle();
+        const std::size_t n = needle.size();
+        if (to - from < n) return false;
+        const std::size_t lastStart = to - n + 1;
+        for (std::size_t i = nextSet(fits_[k], from, lastStart); i < lastStart;
+             i = nextSet(fits_[k], i + 1, lastStart))
+            if (middleFits(b + i, needle)) return true;
+        return false;
+    }
+
+    bool matches(const char* b, std::size_t from, std::size_t to) const {
+        if (rule_ == Rule::AnyRow) {
+            for (std::size_t k = 0; k < rows_.size(); ++k)
+                if (occurs(k, b, from, to)) return true;
+            return false;
+        }
+        if (hasEmptyRow_) return false;
+        for (std::size_t k = 0; k < rows_.size(); ++k)
+            if (!occurs(k, b, from, to)) return false;
+        return true;
+    }
+
+    // The bits of a block: CR, at sign, bytes above 0x20, capitals and high
+    // bytes, and for each row the places where its first and last bytes fit.
+    void mark(std::string_view block) {
+        const std::size_t n = block.size();
+        const std::size_t words = (n + 63) / 64;
+        // Spare words after the block: the last byte of a row is looked up
+        // up to a row's length past a place.
+        std::size_t spare = 1;
+        for (const auto& r : rows_)
+            spare = std::max(spare, r.needle().size() / 64 + 2);
+        for (Bits* m : {&cr_, &at_, &text_, &odd_, &first_, &last_})
+            m->assign(words + spare, 0);
+        for (auto& f : fits_)
+            f.assign(words + spare, 0);
+
+        alignas(16) char tail[64];
+        for (std::size_t w = 0; w < words; ++w) {
+            const char* p = block.data() + (w << 6);
+            if (n - (w << 6) < 64) {
+                // The bytes past the block count as zero: no CR, no text.
+                std::memset(tail, 0, sizeof tail);
+                std::memcpy(tail, p, n - (w << 6));
+                p = tail;
+            }
+            markWord(w, p);
+        }
+        for (std::size_t k = 0; k < rows_.size(); ++k) {
+            const std::string& needle = rows_[k].needle();
+            eqBits(first_, block, needle.front());
+            eqBits(last_, block, needle.back());
+            // A place fits when its byte is the first byte and the byte
+            // size - 1 further on is the last.
+            const std::size_t q = (needle.size() - 1) >> 6, r = (needle.size() - 1) & 63;
+            for (std::size_t w = 0; w < words; ++w) {
+                std::uint64_t later = last_[w + q] >> r;
+                if (r) later |= last_[w + q + 1] << (64 - r);
+                fits_[k][w] = first_[w] & later;
+            }
+        }
+    }
+
+    void markWord(std::size_t w, const char* p) {
+#if defined(__SSE2__)
+        __m128i x[4];
+        for (int i = 0; i < 4; ++i)
+            x[i] = load16(p + 16 * i);
+        const __m128i crByte = _mm_set1_epi8('\r'), atByte = _mm_set1_epi8('@'),
+                      space = _mm_set1_epi8(0x20);
+        auto each = [&](auto f) { return bits64(f(x[0]), f(x[1]), f(x[2]), f(x[3])); };
+        cr_[w] = each([&](__m128i v) { return _mm_cmpeq_epi8(v, crByte); });
+        at_[w] = each([&](__m128i v) { return _mm_cmpeq_epi8(v, atByte); });
+        text_[w] = ~each([&](__m128i v) { return _mm_cmpeq_epi8(_mm_min_epu8(v, space), v); });
+        odd_[w] = each([&](__m128i v) { return _mm_or_si128(v, capitalBytes(v)); });
+#else
+        std::uint64_t cr = 0, at = 0, text = 0, odd = 0;
+        for (std::size_t i = 0; i < 64; ++i) {
+            const unsigned char c = static_cast<unsigned char>(p[i]);
+            const std::uint64_t bit = std::uint64_t(1) << i;
+            if (c == '\r') cr |= bit;
+            if (c == '@') at |= bit;
+            if (c > 0x20) text |= bit;
+            if (c >= 0x80 || (c >= 'A' && c <= 'Z')) odd |= bit;
+        }
+        cr_[w] = cr;
+        at_[w] = at;
+        text_[w] = text;
+        odd_[w] = odd;
+#endif
+    }
+
+    static void eqBits(Bits& m, std::string_view block, char byte) {
+        const std::size_t n = block.size();
+        std::size_t w = 0;
+        for (; (w << 6) + 64 <= n; ++w) {
+            const char* p = block.data() + (w << 6);
+#if defined(__SSE2__)
+            const __m128i c = _mm_set1_epi8(byte);
+            m[w] = bits64(_mm_cmpeq_epi8(load16(p), c), _mm_cmpeq_epi8(load16(p + 16), c),
+                          _mm_cmpeq_epi8(load16(p + 32), c), _mm_cmpeq_epi8(load16(p + 48), c));
+#else
+            std::uint64_t bits = 0;
+            for (std::size_t i = 0; i < 64; ++i)
+                bits |= std::uint64_t(p[i] == byte) << i;
+            m[w] = bits;
+#endif
+        }
+        // The last, partial word byte by byte; nothing past the block fits.
+        std::uint64_t bits = 0;
+        for (std::size_t i = w << 6; i < n; ++i)
+            bits |= std::uint64_t(block[i] == byte) << (i & 63);
+        if ((w << 6) < n) m[w] = bits;
+    }
+
+    Rule rule_;
+    const std::vector<ByteSearcher>& rows_;
+    bool hasEmptyRow_;
+    Bits cr_, at_, text_, odd_, first_, last_;
+    std::vector<Bits> fits_;
+};
+
+} // namespace
+
 FilterCounts filterList(const std::string& input, const std::string& matchingFile,
                         const std::string& restFile, Rule rule,
                         const ParameterSearchers& parameters, const std::function<void()>& opened) {
@@ -313,24 +595,40 @@ FilterCounts filterList(const std::string& input, const std::string& matchingFil
 
     std::string scratch;
     scratch.reserve(256);
+    auto write = [&](std::string_view prepared, bool match) {
+        if (match) {
+            matching.writeLine(prepared);
+            ++counts.matching;
+        } else {
+            rest.writeLine(prepared);
+            ++counts.rest;
+        }
+    };
+    // One line the slow way; `invalid` says the caller knows it is invalid.
+    auto singleLine = [&](std::string_view raw, bool invalid) {
+        ++counts.read;
+        if (invalid) return;
+        // Lower-casing never moves an at sign, so the validity test can run
+        // first and spare invalid lines the copy and the searches.
+        const std::string_view line = trimControls(raw);
+        if (line.empty() || line.front() == '@') return;
+        const LineScan scan = scanLine(line.data(), line.size());
+        if (!scan.atSign) return;
+        const std::string_view prepared = lowered(line, scan, scratch);
+        write(prepared, parameters.matches(rule, prepared));
+    };
+    auto blockLine = [&](std::string_view prepared, bool match) {
+        ++counts.read;
+        write(prepared, match);
+    };
+    BlockFilter blocks(rule, parameters);
     try {
         while (!in.atEnd()) {
-            const std::string_view raw = in.readLine();
-            ++counts.read;
-            // Lower-casing never moves an at sign, so the validity test can
-            // run first and spare invalid lines the copy and the searches.
-            const std::string_view line = trimControls(raw);
-            if (line.empty() || line.front() == '@') continue;
-            const LineScan scan = scanLine(line.data(), line.size());
-            if (!scan.atSign) continue;
-            const std::string_view prepared = lowered(line, scan, scratch);
-            if (parameters.matches(rule, prepared)) {
-                matching.writeLine(prepared);
-                ++counts.matching;
-            } else {
-                rest.writeLine(prepared);
-                ++counts.rest;
-            }
+            const std::string_view lines = in.readLines();
+            if (lines.empty())
+                singleLine(in.readLine(), false); // a line longer than the buffer
+            else
+                blocks.run(lines, singleLine, blockLine);
         }
         in.close();
         matching.close();

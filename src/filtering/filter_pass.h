@@ -51,6 +51,8 @@ public:
     // empty row of a fresh list.
     explicit ParameterSearchers(const std::vector<std::string>& rows);
     bool matches(Rule rule, std::string_view prepared) const;
+    const std::vector<ByteSearcher>& nonEmptyRows() const { return nonEmpty_; }
+    bool hasEmptyRow() const { return hasEmptyRow_; }
 
 private:
     std::vector<ByteSearcher> nonEmpty_;

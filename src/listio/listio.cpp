@@ -280,6 +280,23 @@ std::string_view TextReader::readLine() {
     return long_;
 }
 
+std::string_view TextReader::readLines() {
+    checkOpen();
+    if (!ensureData()) return {};
+    const char* start = buf_.data() + pos_;
+    const void* found = ::memrchr(start, '\r', end_ - pos_);
+    if (!found) return {};
+    std::size_t stop = static_cast<std::size_t>(static_cast<const char*>(found) - buf_.data()) + 1;
+    if (stop < end_) {
+        if (buf_[stop] == '\n') ++stop;
+    } else {
+        skipLF_ = true; // the LF, if any, comes with the next fill
+    }
+    const std::string_view lines(start, stop - pos_);
+    pos_ = stop;
+    return lines;
+}
+
 void TextReader::readLine(std::string& line) {
     line.assign(readLine());
 }

@@ -45,6 +45,11 @@ public:
     // At the end it yields an empty line and consumes nothing.
     std::string_view readLine();
     void readLine(std::string& line);
+    // The whole lines the buffer holds from here, as they stand in the file:
+    // each ends at its CR, and an LF right after a CR belongs to that CR.
+    // Empty at the end, and when the next line does not end in the buffer
+    // (readLine then gives it). Valid until the next call on this reader.
+    std::string_view readLines();
     // Writes the remaining lines (at most how.maxLines) to `out`, each
     // followed by CR LF, exactly as a loop of atEnd / readLine / writeLine
     // would, but in large blocks. Returns the number of lines.
