@@ -308,34 +308,6 @@ namespace {
 // One bit a byte, 64 bytes a word.
 using Bits = std::vector<std::uint64_t>;
 
-// The first set bit in [from, to), or `to` when there is none.
-inline std::size_t nextSet(const Bits& m, std::size_t from, std::size_t to) {
-    std::size_t w = from >> 6;
-    std::uint64_t x = m[w] & (~std::uint64_t(0) << (from & 63));
-    for (;;) {
-        if (x) {
-            const std::size_t i = (w << 6) + static_cast<std::size_t>(__builtin_ctzll(x));
-            return i < to ? i : to;
-        }
-        if ((++w << 6) >= to) return to;
-        x = m[w];
-    }
-}
-
-// The last set bit in [from, to), which the caller knows to exist.
-inline std::size_t lastSet(const Bits& m, std::size_t from, std::size_t to) {
-    const std::size_t last = to - 1;
-    std::size_t w = last >> 6;
-    std::uint64_t x = m[w] & (~std::uint64_t(0) >> (63 - (last & 63)));
-    while (!x && (w << 6) > from)
-        x = m[--w];
-    return (w << 6) + 63 - static_cast<std::size_t>(__builtin_clzll(x));
-}
-
-inline bool anySet(const Bits& m, std::size_t from, std::size_t to) {
-    return from < to && nextSet(m, from, to) < to;
-}
-
 #if defined(__SSE2__)
 inline std::uint64_t bits64(__m128i a, __m128i b, __m128i c, __m128i d) {
     return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(a))) |
@@ -358,20 +330,27 @@ public:
         : rule_(rule), rows_(parameters.nonEmptyRows()), hasEmptyRow_(parameters.hasEmptyRow()),
           fits_(rows_.size()) {}
 
+    // Sorts every line of the block: a prepared valid line goes to
+    // write(prepared, matches), a line the bits cannot settle to
+    // singleLine(raw); an invalid line goes nowhere. Returns the number of
+    // lines.
     template <class Line, class Out>
-    void run(std::string_view block, Line&& singleLine, Out&& write) {
+    int64_t run(std::string_view block, Line&& singleLine, Out&& write) {
         mark(block);
         const char* b = block.data();
         const std::size_t n = block.size();
+        int64_t lines = 0;
         std::size_t s = 0;
-        for (std::size_t w = 0; w < cr_.size() && (w << 6) < n; ++w) {
+        for (std::size_t w = 0; (w << 6) < n; ++w) {
             for (std::uint64_t x = cr_[w]; x; x &= x - 1) {
                 const std::size_t c = (w << 6) + static_cast<std::size_t>(__builtin_ctzll(x));
                 line(b, s, c, singleLine, write);
+                ++lines;
                 s = c + 1;
                 if (s < n && b[s] == '\n') ++s;
             }
         }
+        return lines;
     }
 
 private:
@@ -389,34 +368,29 @@ private:
 
     template <class Line, class Out>
     void line(const char* b, std::size_t s, std::size_t c, Line& singleLine, Out& write) {
+        // Longer lines are rare and go the single-line way; an address-sized
+        // line fits in one window, and each test is a mask with no loop over
+        // its bytes.
         if (c - s > 63) {
-            longLine(b, s, c, singleLine, write);
+            singleLine(std::string_view(b + s, c - s));
             return;
         }
-        // An address-sized line fits in one window: each test is a mask,
-        // with no loop over its bytes.
         const std::uint64_t text = window(text_, s) & ((std::uint64_t(1) << (c - s)) - 1);
-        if (!text) {
-            singleLine(std::string_view(), true); // empty once trimmed: invalid
-            return;
-        }
+        if (!text) return; // empty once trimmed: invalid
         const std::size_t ts = static_cast<std::size_t>(__builtin_ctzll(text));
         const std::size_t te = 63 - static_cast<std::size_t>(__builtin_clzll(text));
         const std::uint64_t trimmed = span(ts, te);
         if (window(odd_, s) & trimmed) {
-            singleLine(std::string_view(b + s, c - s), false);
+            singleLine(std::string_view(b + s, c - s));
             return;
         }
-        if (b[s + ts] == '@' || !(window(at_, s) & trimmed)) {
-            singleLine(std::string_view(), true);
-            return;
-        }
-        write(std::string_view(b + s + ts, te + 1 - ts), matchesShort(b + s, ts, te, s));
+        if (b[s + ts] == '@' || !(window(at_, s) & trimmed)) return; // invalid
+        write(std::string_view(b + s + ts, te + 1 - ts), matches(b + s, ts, te, s));
     }
 
     // True when row k occurs in bytes ts..te of the line at `p`, which
     // starts at s in the block.
-    bool occursShort(std::size_t k, const char* p, std::size_t ts, std::size_t te,
+    bool occurs(std::size_t k, const char* p, std::size_t ts, std::size_t te,
                      std::size_t s) const {
         const std::string& needle = rows_[k].needle();
         const std::size_t n = needle.size();
@@ -428,57 +402,15 @@ private:
         return false;
     }
 
-    bool matchesShort(const char* p, std::size_t ts, std::size_t te, std::size_t s) const {
+    bool matches(const char* p, std::size_t ts, std::size_t te, std::size_t s) const {
         if (rule_ == Rule::AnyRow) {
             for (std::size_t k = 0; k < rows_.size(); ++k)
-                if (occursShort(k, p, ts, te, s)) return true;
+                if (occurs(k, p, ts, te, s)) return true;
             return false;
         }
         if (hasEmptyRow_) return false;
         for (std::size_t k = 0; k < rows_.size(); ++k)
-            if (!occursShort(k, p, ts, te, s)) return false;
-        return true;
-    }
-
-    template <class Line, class Out>
-    void longLine(const char* b, std::size_t s, std::size_t c, Line& singleLine, Out& write) {
-        const std::size_t ts = nextSet(text_, s, c);
-        if (ts == c) {
-            singleLine(std::string_view(), true);
-            return;
-        }
-        const std::size_t te = lastSet(text_, ts, c) + 1;
-        if (anySet(odd_, ts, te)) {
-            singleLine(std::string_view(b + s, c - s), false);
-            return;
-        }
-        if (b[ts] == '@' || !anySet(at_, ts + 1, te)) {
-            singleLine(std::string_view(), true);
-            return;
-        }
-        write(std::string_view(b + ts, te - ts), matches(b, ts, te));
-    }
-
-    bool occurs(std::size_t k, const char* b, std::size_t from, std::size_t to) const {
-        const std::string& needle = rows_[k].needle();
-        const std::size_t n = needle.size();
-        if (to - from < n) return false;
-        const std::size_t lastStart = to - n + 1;
-        for (std::size_t i = nextSet(fits_[k], from, lastStart); i < lastStart;
-             i = nextSet(fits_[k], i + 1, lastStart))
-            if (middleFits(b + i, needle)) return true;
-        return false;
-    }
-
-    bool matches(const char* b, std::size_t from, std::size_t to) const {
-        if (rule_ == Rule::AnyRow) {
-            for (std::size_t k = 0; k < rows_.size(); ++k)
-                if (occurs(k, b, from, to)) return true;
-            return false;
-        }
-        if (hasEmptyRow_) return false;
-        for (std::size_t k = 0; k < rows_.size(); ++k)
-            if (!occurs(k, b, from, to)) return false;
+            if (!occurs(k, p, ts, te, s)) return false;
         return true;
     }
 
@@ -492,10 +424,16 @@ private:
         std::size_t spare = 1;
         for (const auto& r : rows_)
             spare = std::max(spare, r.needle().size() / 64 + 2);
+        // Every word of the block is written below; only the spare ones
+        // need clearing.
+        auto size = [&](Bits& m) {
+            m.resize(words + spare);
+            std::fill(m.begin() + static_cast<std::ptrdiff_t>(words), m.end(), 0);
+        };
         for (Bits* m : {&cr_, &at_, &text_, &odd_, &first_, &last_})
-            m->assign(words + spare, 0);
+            size(*m);
         for (auto& f : fits_)
-            f.assign(words + spare, 0);
+            size(f);
 
         alignas(16) char tail[64];
         for (std::size_t w = 0; w < words; ++w) {
@@ -604,10 +542,8 @@ FilterCounts filterList(const std::string& input, const std::string& matchingFil
             ++counts.rest;
         }
     };
-    // One line the slow way; `invalid` says the caller knows it is invalid.
-    auto singleLine = [&](std::string_view raw, bool invalid) {
-        ++counts.read;
-        if (invalid) return;
+    // One line the slow way, for what the bits of a block cannot settle.
+    auto singleLine = [&](std::string_view raw) {
         // Lower-casing never moves an at sign, so the validity test can run
         // first and spare invalid lines the copy and the searches.
         const std::string_view line = trimControls(raw);
@@ -617,18 +553,16 @@ FilterCounts filterList(const std::string& input, const std::string& matchingFil
         const std::string_view prepared = lowered(line, scan, scratch);
         write(prepared, parameters.matches(rule, prepared));
     };
-    auto blockLine = [&](std::string_view prepared, bool match) {
-        ++counts.read;
-        write(prepared, match);
-    };
     BlockFilter blocks(rule, parameters);
     try {
         while (!in.atEnd()) {
             const std::string_view lines = in.readLines();
-            if (lines.empty())
-                singleLine(in.readLine(), false); // a line longer than the buffer
-            else
-                blocks.run(lines, singleLine, blockLine);
+            if (lines.empty()) {
+                singleLine(in.readLine()); // a line longer than the buffer
+                ++counts.read;
+            } else {
+                counts.read += blocks.run(lines, singleLine, write);
+            }
         }
         in.close();
         matching.close();
