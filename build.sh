@@ -13,7 +13,7 @@ cd "$(dirname "$0")"
 
 PACKAGES=(cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-translations-l10n
-  libgl-dev libjpeg-dev libgtest-dev libgmock-dev
+  libgl-dev libjpeg-dev libvectorscan-dev libgtest-dev libgmock-dev libclang-rt-14-dev
   fonts-wqy-microhei fonts-liberation2
   xvfb xauth xdotool x11-utils imagemagick trayer openbox)
 

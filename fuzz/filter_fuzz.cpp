@@ -1,8 +1,11 @@
 // The filter pass against the rules applied byte by byte: the prepared
-// line, validity, containment and both rules on single lines, then the whole
-// pass over a file into its two outputs and its counts.
+// line, validity and both rules on single lines, the engine one line at a
+// time, then the whole pass over a file into its two outputs and its counts,
+// with a read buffer of any size.
+#include "filtering/engine.h"
 #include "filtering/filter_pass.h"
 #include "fuzz_util.h"
+#include "listio/byte_rules.h"
 #include "naive.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -11,34 +14,44 @@ using namespace vq::filtering;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
-    // Up to five rows; short ones mostly, now and then one longer than the
-    // block searcher takes.
+    // Mostly a few short rows; now and then rows of 64 bytes and more, or
+    // thousands of rows made by repeating and cutting the ones given.
     std::vector<std::string> rows;
-    const std::size_t rowCount = in.ConsumeIntegralInRange<std::size_t>(0, 5);
+    const std::size_t rowCount = in.ConsumeIntegralInRange<std::size_t>(0, 6);
     for (std::size_t i = 0; i < rowCount; ++i)
-        rows.push_back(in.ConsumeRandomLengthString(in.ConsumeBool() ? 6 : 48));
+        rows.push_back(in.ConsumeRandomLengthString(in.ConsumeBool() ? 6 : 100));
+    if (!rows.empty() && in.ConsumeIntegralInRange<int>(0, 7) == 0) {
+        const std::size_t copies = in.ConsumeIntegralInRange<std::size_t>(100, 3000);
+        for (std::size_t i = 0; i < copies; ++i) {
+            const std::string& r = rows[i % rowCount];
+            rows.push_back(r.substr(0, i % (r.size() + 1)) + std::to_string(i));
+        }
+    }
     const Rule rule = in.ConsumeBool() ? Rule::AnyRow : Rule::EveryRow;
+    const std::size_t buffer = in.ConsumeBool() ? in.ConsumeIntegralInRange<std::size_t>(1, 80)
+                                                : vq::listio::kDefaultBufferSize;
     const std::string file = in.ConsumeRemainingBytesAsString();
     const std::vector<std::string> lines = naive::readerLines(file);
 
     // The rows as a filter sees them: no rows at all is a fresh list's one
     // empty row.
     const std::vector<std::string> effective = rows.empty() ? std::vector<std::string>{""} : rows;
-    const ParameterSearchers searchers(rows);
+    ContainmentEngine anyRow(Rule::AnyRow, rows), everyRow(Rule::EveryRow, rows);
     std::vector<std::string> matching, rest;
     std::string scratch;
     for (const auto& raw : lines) {
         const std::string prepared = naive::preparedLine(raw);
         FUZZ_CHECK(prepareLine(raw, scratch) == prepared);
-        FUZZ_CHECK(trimControls(raw) == naive::trim(raw));
+        FUZZ_CHECK(vq::listio::trimControls(raw) == naive::trim(raw));
         FUZZ_CHECK(isValidLine(prepared) == naive::isValid(prepared));
-        for (const auto& r : rows) FUZZ_CHECK(ByteSearcher(r).occursIn(prepared) == naive::occurs(r, prepared));
-        const bool anyRow = naive::orRule(effective, prepared);
-        const bool everyRow = naive::andRule(effective, prepared);
-        FUZZ_CHECK(searchers.matches(Rule::AnyRow, prepared) == anyRow);
-        FUZZ_CHECK(searchers.matches(Rule::EveryRow, prepared) == everyRow);
+        const bool any = naive::orRule(effective, prepared);
+        const bool every = naive::andRule(effective, prepared);
+        FUZZ_CHECK(ruleHolds(Rule::AnyRow, rows, prepared) == any);
+        FUZZ_CHECK(ruleHolds(Rule::EveryRow, rows, prepared) == every);
+        FUZZ_CHECK(anyRow.matches(prepared) == any);
+        FUZZ_CHECK(everyRow.matches(prepared) == every);
         if (!naive::isValid(prepared)) continue;
-        ((rule == Rule::AnyRow ? anyRow : everyRow) ? matching : rest).push_back(prepared);
+        ((rule == Rule::AnyRow ? any : every) ? matching : rest).push_back(prepared);
     }
 
     // The whole pass over the file with the input's rule.
@@ -47,8 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string other = fuzzutil::scratch("rest.txt");
     fuzzutil::writeBytes(input, file);
     bool opened = false;
-    const FilterCounts c =
-        filterList(input, match, other, rule, searchers, [&] { opened = true; });
+    const FilterCounts c = filterList(
+        input, match, other, rule, rows, [&] { opened = true; }, buffer);
     FUZZ_CHECK(opened);
     FUZZ_CHECK(c.read == static_cast<int64_t>(lines.size()));
     FUZZ_CHECK(c.matching == static_cast<int64_t>(matching.size()));

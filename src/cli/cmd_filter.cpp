@@ -38,9 +38,8 @@ int runFilter(const std::vector<std::string>& args) {
                     std::make_move_iterator(imported.end()));
     }
     // No rows at all is the fresh list's single empty row.
-    const vq::filtering::ParameterSearchers searchers(rows);
     const auto counts = vq::filtering::filterList(p.positional[0], p.positional[1], p.positional[2],
-                                                  *rule, searchers);
+                                                  *rule, rows);
     vq::cli::printCount("过滤总数", counts.read);
     vq::cli::printCount("符合条件", counts.matching);
     vq::cli::printCount("剩余列表", counts.rest);

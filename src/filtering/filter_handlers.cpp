@@ -19,10 +19,9 @@ void runFilterCommand(TForm1& form, vq::filtering::Rule rule, QTableView* grid) 
     if (!vq::platform::execute(form.SaveDialog2, &form)) return;
 
     // The list as it stands now, text still in an open cell editor included.
-    const auto searchers = parameterModel(grid)->list().searchers();
     const vq::filtering::FilterCounts counts = vq::filtering::filterList(
         form.OpenDialog1.fileName, form.SaveDialog1.fileName, form.SaveDialog2.fileName, rule,
-        *searchers, [&form] { form.repaint(); });
+        parameterModel(grid)->list().shownRows(), [&form] { form.repaint(); });
 
     form.Label11->setText(QString::number(counts.read));
     form.Label13->setText(QString::number(counts.matching));

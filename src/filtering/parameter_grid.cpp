@@ -8,6 +8,7 @@
 #include <QStyledItemDelegate>
 
 #include <algorithm>
+#include <climits>
 
 // ---- model ----
 
@@ -38,35 +39,49 @@ Qt::ItemFlags TParameterListModel::flags(const QModelIndex& index) const {
     return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsEditable | Qt::ItemNeverHasChildren;
 }
 
-template <class Command> void TParameterListModel::change(Command&& command) {
-    vq::filtering::ParameterList next = list_;
-    command(next);
-    const int before = list_.rowCount(), after = next.rowCount();
+template <class Change> void TParameterListModel::resize(int after, Change&& change) {
+    const int before = list_.rowCount();
     if (after > before) {
         beginInsertRows(QModelIndex(), before, after - 1);
-        list_ = std::move(next);
+        change();
         endInsertRows();
     } else if (after < before) {
         beginRemoveRows(QModelIndex(), after, before - 1);
-        list_ = std::move(next);
+        change();
         endRemoveRows();
     } else {
-        list_ = std::move(next);
+        change();
     }
-    Q_EMIT dataChanged(index(0, 0), index(std::min(before, after) - 1, 0));
 }
 
+void TParameterListModel::rowsChanged(int first, int last) {
+    last = std::min(last, list_.rowCount() - 1);
+    if (first <= last) Q_EMIT dataChanged(index(first, 0), index(last, 0));
+}
+
+// Add and delete touch one or two rows, so a list of any length changes in
+// place; only the rows they write are repainted.
 void TParameterListModel::add(const QString& entryText) {
     const std::string bytes = vq::platform::toCodePage(entryText);
-    change([&](vq::filtering::ParameterList& l) { l.add(bytes); });
+    const int64_t row = std::max<int64_t>(list_.parameterCount(), 0);
+    if (row >= INT_MAX) return; // no grid holds more rows
+    resize(static_cast<int>(row) + 1, [&] { list_.add(bytes); });
+    rowsChanged(static_cast<int>(row), static_cast<int>(row));
 }
 
 void TParameterListModel::remove(int topRow) {
-    change([&](vq::filtering::ParameterList& l) { l.remove(topRow); });
+    if (topRow < 0 || topRow >= list_.rowCount()) return;
+    const int last = list_.rowCount() - 1;
+    resize(std::max(last, 1), [&] { list_.remove(topRow); });
+    rowsChanged(topRow, topRow);
 }
 
 void TParameterListModel::importFile(const std::string& fileName) {
-    change([&](vq::filtering::ParameterList& l) { l.importFile(fileName); });
+    // Read into a list of its own, so a failed import leaves this one as it was.
+    vq::filtering::ParameterList imported;
+    imported.importFile(fileName);
+    resize(imported.rowCount(), [&] { list_ = std::move(imported); });
+    rowsChanged(0, list_.rowCount() - 1);
 }
 
 void TParameterListModel::exportFile(const std::string& fileName) const {

@@ -30,9 +30,10 @@ public:
     void exportFile(const std::string& fileName) const;
 
 private:
-    // Runs a command on a copy and takes the result only when it succeeds, so
-    // a failed command leaves the list and the views as they were.
-    template <class Command> void change(Command&& command);
+    // Runs `change`, which leaves the list with `after` rows, between the
+    // signals that tell the views which rows come or go.
+    template <class Change> void resize(int after, Change&& change);
+    void rowsChanged(int first, int last);
 
     vq::filtering::ParameterList list_;
 };

@@ -1,5 +1,6 @@
 #include "filtering/parameter_list.h"
 
+#include "listio/byte_rules.h"
 #include "listio/listio.h"
 
 #include <algorithm>
@@ -47,20 +48,18 @@ void ParameterList::setRow(int index, std::string text) {
     const auto i = static_cast<std::size_t>(index);
     if (i >= storage_.size()) storage_.resize(i + 1);
     storage_[i] = std::move(text);
-    changed();
 }
 
 void ParameterList::setRowCount(int64_t rows) {
     rowCount_ = static_cast<int>(std::clamp<int64_t>(rows, 1, INT_MAX));
     if (storage_.size() < static_cast<std::size_t>(rowCount_))
         storage_.resize(static_cast<std::size_t>(rowCount_));
-    changed();
 }
 
 void ParameterList::add(std::string_view entry) {
     if (count_ < 0) count_ = 0;
     if (count_ >= INT_MAX) return; // no grid holds more rows
-    setRow(static_cast<int>(count_), std::string(trimControls(entry)));
+    setRow(static_cast<int>(count_), std::string(listio::trimControls(entry)));
     ++count_;
     setRowCount(count_);
 }
@@ -85,16 +84,10 @@ void ParameterList::importFile(const std::string& fileName) {
     if (lines.empty()) lines.emplace_back();
     rowCount_ = static_cast<int>(lines.size());
     storage_ = std::move(lines);
-    changed();
 }
 
 void ParameterList::exportFile(const std::string& fileName) const {
     listio::saveLines(fileName, shownRows());
-}
-
-std::shared_ptr<const ParameterSearchers> ParameterList::searchers() const {
-    if (!searchers_) searchers_ = std::make_shared<const ParameterSearchers>(shownRows());
-    return searchers_;
 }
 
 } // namespace vq::filtering

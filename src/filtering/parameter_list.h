@@ -3,10 +3,7 @@
 // behind StringGrid3): row texts as bytes, the number of rows shown and the
 // parameter count beside them. No Qt: the window shows it through a model
 // and the command-line companion fills it directly.
-#include "filtering/filter_pass.h"
-
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,19 +51,12 @@ public:
     // Export: every shown row followed by CR LF, written in one piece.
     void exportFile(const std::string& fileName) const;
 
-    // Searchers for the shown rows, built on first use after a change and
-    // reused by every filter run until the list changes again. Shared, so a
-    // run keeps its searchers even if the list changes under it.
-    std::shared_ptr<const ParameterSearchers> searchers() const;
-
 private:
     void setRowCount(int64_t rows);
-    void changed() { searchers_.reset(); }
 
     std::vector<std::string> storage_;
     int rowCount_ = 1;
     int64_t count_ = 0;
-    mutable std::shared_ptr<const ParameterSearchers> searchers_;
 };
 
 } // namespace vq::filtering

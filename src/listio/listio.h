@@ -121,9 +121,6 @@ public:
 // The lines of a file as the reader yields them, empty lines included.
 int64_t countLines(const std::string& fileName);
 
-// dst[i] = src[i] with the bytes A-Z turned into a-z; dst may be src.
-void lowerAscii(const char* src, std::size_t n, char* dst);
-
 // Whole-file loader: the text ends at the first NUL; CR LF, lone CR and lone
 // LF end lines; a line end at the very end adds no empty line.
 // Throws EFOpenError when the file cannot be opened.

@@ -125,6 +125,40 @@ TEST_F(FilterWindow, OrAndAndFiltersFromFirstDialogToCounts) {
     EXPECT_EQ(counts(), Rows(8, ""));
 }
 
+TEST_F(FilterWindow, ALargeParameterFileImportsEditsFiltersAndExports) {
+    std::string file;
+    for (int i = 0; i < 100000; ++i)
+        file += "@h" + std::to_string(i) + ".cn\r\n";
+    vqtest::writeFile(dir.file("big.txt"), file);
+    vqtest::writeFile(dir.file("in.txt"), "a@h7.cn\r\nb@x.cn\r\nc@h99999.cn\r\n");
+    run.script.open(QStringLiteral("选择与条件过滤参数文件"), dir.file("big.txt"));
+    Form1->N20->trigger();
+    QTableView* grid = Form1->StringGrid3;
+    ASSERT_EQ(grid->model()->rowCount(), 100000);
+    grid->scrollToBottom();
+    QTest::qWait(0);
+    EXPECT_EQ(grid->model()->index(99999, 0).data().toString(), QStringLiteral("@h99999.cn"));
+
+    // Add and delete on the long list: the last row moves into the deleted one.
+    Form1->Edit2->setText(QStringLiteral("@h7."));
+    QTest::mouseClick(Form1->Button2, Qt::LeftButton);
+    ASSERT_EQ(grid->model()->rowCount(), 100001);
+    parameterModel(grid)->remove(5);
+    EXPECT_EQ(grid->model()->rowCount(), 100000);
+    EXPECT_EQ(grid->model()->index(5, 0).data().toString(), QStringLiteral("@h7."));
+
+    // Every row a line must hold: no line holds them all.
+    queueFilterDialogs();
+    Form1->N27->trigger();
+    EXPECT_EQ(counts(), (std::vector<std::string>{"", "", "", "", "3", "0", "3", "0"}));
+
+    run.script.save(QStringLiteral("过滤参数项文件保存为"), dir.file("back.txt"));
+    Form1->N21->trigger();
+    std::string expected = file;
+    expected.replace(expected.find("@h5.cn\r\n"), 8, "@h7.\r\n");
+    EXPECT_EQ(vqtest::readFile(dir.file("back.txt")), expected);
+}
+
 TEST_F(FilterWindow, TypingInACellReachesTheFilterAtOnce) {
     QTableView* g = Form1->StringGrid3;
     QLineEdit* editor = editorOf(g);

@@ -1,4 +1,5 @@
 // The folder merge core, the folder search under it, and merge-folder.
+#include "listio/byte_rules.h"
 #include "listio/errors.h"
 #include "listio/listio.h"
 #include "maintenance/folder_merge.h"

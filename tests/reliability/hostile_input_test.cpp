@@ -7,6 +7,7 @@
 #include "cli_run.h"
 #include "filtering/filter_pass.h"
 #include "filtering/parameter_list.h"
+#include "listio/byte_rules.h"
 #include "listio/errors.h"
 #include "listio/listio.h"
 #include "maintenance/merge.h"
@@ -119,9 +120,8 @@ TEST_F(Hostile, NulAndEndOfFileMarksEverywhere) {
     // trimmed one at either end.
     EXPECT_EQ(linesOf(at("l.txt")), (std::vector<std::string>{"\0\0a@B.CN\0"s, "x\0y@z.com"s}));
 
-    vq::filtering::ParameterSearchers cn({".cn"});
     auto c = vq::filtering::filterList(at("l.txt"), at("m.txt"), at("r.txt"),
-                                       vq::filtering::Rule::AnyRow, cn);
+                                       vq::filtering::Rule::AnyRow, {".cn"});
     EXPECT_EQ(c.read, 2);
     EXPECT_EQ(readFile(at("m.txt")), "a@b.cn\r\n");
     EXPECT_EQ(readFile(at("r.txt")), "x\0y@z.com\r\n"s);
@@ -186,7 +186,7 @@ TEST_F(Hostile, BinaryFileKeepsEveryCommandConsistent) {
     EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "过滤总数\t" + std::to_string(lines.size()));
     for (const auto& l : linesOf(at("m.txt"))) {
         EXPECT_TRUE(vq::filtering::isValidLine(l));
-        EXPECT_EQ(vq::filtering::trimControls(l), l);
+        EXPECT_EQ(vq::listio::trimControls(l), l);
     }
     EXPECT_EQ(readFile(at("r.txt")), ""); // a valid line always holds "@"
 
@@ -215,9 +215,8 @@ TEST_F(Hostile, A200MegabyteSingleLine) {
     vq::maintenance::mergeFiles(at("big.txt"), at("big.txt"), at("twice.txt"));
     EXPECT_EQ(fs::file_size(at("twice.txt")), 2 * (size + 2));
 
-    vq::filtering::ParameterSearchers cn({".cn"});
     auto c = vq::filtering::filterList(at("big.txt"), at("m.txt"), at("r.txt"),
-                                       vq::filtering::Rule::AnyRow, cn);
+                                       vq::filtering::Rule::AnyRow, {".cn"});
     EXPECT_EQ(c.matching, 1);
     EXPECT_EQ(fs::file_size(at("m.txt")), size + 2);
     fs::remove(at("m.txt"));
@@ -249,7 +248,7 @@ TEST_F(Hostile, ParameterFileThatIsNotGbk) {
 
     writeFile(at("in.txt"), "a@\xff\xfe\x80x.cn\r\nb@c.cn\r\n");
     auto c = vq::filtering::filterList(at("in.txt"), at("m.txt"), at("r.txt"),
-                                       vq::filtering::Rule::AnyRow, *list.searchers());
+                                       vq::filtering::Rule::AnyRow, list.shownRows());
     EXPECT_EQ(c.matching, 1);
     EXPECT_EQ(readFile(at("m.txt")), "a@\xff\xfe\x80x.cn\r\n");
 }

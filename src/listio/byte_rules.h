@@ -1,0 +1,75 @@
+#pragma once
+// The byte rules that more than one command applies to a line: trimming and
+// ASCII lower-casing. Lines are bytes; nothing here decodes them.
+#include <cstddef>
+#include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace vq::listio {
+
+// Removes every byte of value 0x20 or less from both ends.
+inline std::string_view trimControls(std::string_view text) {
+    std::size_t begin = 0, end = text.size();
+    while (begin < end && static_cast<unsigned char>(text[begin]) <= 0x20)
+        ++begin;
+    while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 0x20)
+        --end;
+    return text.substr(begin, end - begin);
+}
+
+// dst[i] = src[i] with the bytes A-Z turned into a-z; dst may be src.
+void lowerAscii(const char* src, std::size_t n, char* dst);
+
+// Lead bytes of a double-byte character in code page 936.
+inline bool isLeadByte(unsigned char c) {
+    return c >= 0x81 && c <= 0xFE;
+}
+
+// A-Z turned into a-z except where the byte trails a double-byte character,
+// which keeps its code: the pairing starts afresh at src[0]. dst may be src.
+void lowerOutsideDoubleBytes(const char* src, std::size_t n, char* dst);
+
+// What one look at a run of bytes tells; inline, as the filters ask it of
+// every line.
+struct ByteScan {
+    bool capitals = false; // holds an ASCII capital letter
+    bool high = false;     // holds a byte of 0x80 or more
+    bool atSign = false;   // holds an at sign somewhere
+};
+inline ByteScan scanBytes(const char* p, std::size_t n) {
+    ByteScan scan;
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    if (n >= 16) {
+        const __m128i at = _mm_set1_epi8('@'), shift = _mm_set1_epi8(static_cast<char>(0x80 - 'A')),
+                      below = _mm_set1_epi8(static_cast<char>(-128 + 26));
+        __m128i caps = _mm_setzero_si128(), all = _mm_setzero_si128(), ats = _mm_setzero_si128();
+        // The last block may overlap the one before: each byte's verdict
+        // depends on that byte alone.
+        for (;; i = i + 32 <= n ? i + 16 : n - 16) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+            // Only A to Z land below -128 + 26 once shifted by 0x80 - 'A'.
+            caps = _mm_or_si128(caps, _mm_cmplt_epi8(_mm_add_epi8(x, shift), below));
+            all = _mm_or_si128(all, x);
+            ats = _mm_or_si128(ats, _mm_cmpeq_epi8(x, at));
+            if (i + 16 >= n) break;
+        }
+        scan.capitals = _mm_movemask_epi8(caps) != 0;
+        scan.high = _mm_movemask_epi8(all) != 0;
+        scan.atSign = _mm_movemask_epi8(ats) != 0;
+        return scan;
+    }
+#endif
+    for (; i < n; ++i) {
+        const unsigned char c = static_cast<unsigned char>(p[i]);
+        scan.capitals |= static_cast<unsigned char>(c - 'A') < 26;
+        scan.high |= c >= 0x80;
+        scan.atSign |= c == '@';
+    }
+    return scan;
+}
+
+} // namespace vq::listio
