@@ -17,9 +17,15 @@ namespace vq::filtering {
 
 class ContainmentEngine {
 public:
+    // How lines are searched: with the matcher, or, for a few rows, row by
+    // row over the batch, which costs fewer instructions up to kFewRows rows
+    // (bench/filter_bench.sh). Tests choose each way.
+    enum class Way { Auto, Matcher, FewRows };
+    static constexpr std::size_t kFewRows = 4;
+
     // Built from the rows as they stand; later changes to them do not
     // reach it. Throws std::bad_alloc when the matcher cannot be built.
-    ContainmentEngine(Rule rule, const std::vector<std::string>& rows);
+    ContainmentEngine(Rule rule, const std::vector<std::string>& rows, Way way = Way::Auto);
     ~ContainmentEngine();
     ContainmentEngine(const ContainmentEngine&) = delete;
     ContainmentEngine& operator=(const ContainmentEngine&) = delete;
@@ -37,8 +43,8 @@ public:
 
 private:
     struct Scan;
-    bool leadingNulsFit(const Scan& s, std::size_t line, std::uint32_t id,
-                        unsigned long long to) const;
+    bool leadingNulsFit(const Scan& s, std::uint32_t id, unsigned long long to) const;
+    void scanFewRows(std::string_view batch, Scan& s);
     static int onMatch(unsigned id, unsigned long long from, unsigned long long to, unsigned flags,
                        void* context);
 
@@ -56,8 +62,9 @@ private:
     // hand. A row of NULs alone is a run of NULs to find in each line.
     std::vector<std::uint32_t> leadingNuls_; // by matcher id; empty when no row has any
     std::vector<std::size_t> lengths_;       // by matcher id
-    std::size_t nulRun_ = 0;        // OR: the shortest such row, AND: the longest; 0 for none
-    std::vector<std::string> rows_; // the distinct rows, for a line too long to scan at once
+    std::size_t nulRun_ = 0;            // OR: the shortest such row, AND: the longest; 0 for none
+    std::vector<std::string_view> few_; // by id, the rows searched one by one, if that way
+    std::vector<std::string> rows_;     // the distinct rows, for a line too long to scan at once
 };
 
 } // namespace vq::filtering

@@ -76,23 +76,24 @@ std::vector<std::string> readerLines(std::string_view file) {
 }
 
 // Runs one file and one set of rows through every way the filters can
-// decide a line: the engine one line at a time, the engine over a batch of
-// all lines, and the whole pass with read buffers from one byte (every line
-// longer than the buffer) to the default. Each must sort the lines exactly
-// as ruleHolds says.
+// decide a line: both ways of the engine, one line at a time and over a
+// batch of all lines, and the whole pass with read buffers from one byte
+// (every line longer than the buffer) to the default. Each must sort the
+// lines exactly as ruleHolds says.
 void expectEveryPathFollowsTheRule(const Rows& rows, const std::string& file) {
+    using Way = ContainmentEngine::Way;
     vqtest::TempDir d;
     vqtest::writeFile(d.file("in.txt"), file);
     for (const Rule rule : {Rule::AnyRow, Rule::EveryRow}) {
-        std::string matching, rest, scratch;
-        std::string batch;
+        std::string matching, rest, scratch, batch;
         std::vector<std::size_t> ends;
         std::vector<bool> expected;
-        ContainmentEngine single(rule, rows);
+        ContainmentEngine single[] = {{rule, rows, Way::Matcher}, {rule, rows, Way::FewRows}};
         for (const std::string& raw : readerLines(file)) {
             const std::string prepared(prepareLine(raw, scratch));
             const bool holds = ruleHolds(rule, rows, prepared);
-            ASSERT_EQ(single.matches(prepared), holds) << prepared;
+            for (ContainmentEngine& e : single)
+                ASSERT_EQ(e.matches(prepared), holds) << prepared;
             if (!isValidLine(prepared)) continue;
             (holds ? matching : rest) += prepared + "\r\n";
             batch += prepared;
@@ -100,12 +101,13 @@ void expectEveryPathFollowsTheRule(const Rows& rows, const std::string& file) {
             batch += '\r';
             expected.push_back(holds);
         }
-        ContainmentEngine batched(rule, rows);
-        std::vector<unsigned char> verdicts;
-        batched.decide(batch, ends, verdicts);
-        for (std::size_t i = 0; i < expected.size(); ++i)
-            ASSERT_EQ(verdicts[i] != 0, expected[i]) << "batch line " << i;
-
+        for (const Way way : {Way::Matcher, Way::FewRows}) {
+            ContainmentEngine batched(rule, rows, way);
+            std::vector<unsigned char> verdicts;
+            batched.decide(batch, ends, verdicts);
+            for (std::size_t i = 0; i < expected.size(); ++i)
+                ASSERT_EQ(verdicts[i] != 0, expected[i]) << "batch line " << i;
+        }
         for (const std::size_t buffer :
              {std::size_t(1), std::size_t(7), std::size_t(64), vq::listio::kDefaultBufferSize}) {
             filterList(d.file("in.txt"), d.file("m.txt"), d.file("r.txt"), rule, rows, {}, buffer);
@@ -144,6 +146,9 @@ TEST(FilterPass, EveryPathFollowsTheRule) {
         {"a NUL inside a row", {"\0@nul\0"s}, addresses},
         {"rows of 64 bytes and more", {longRow, longRow + ".cn", "@" + longRow}, addresses},
         {"a row longer than any line", {std::string(300, 'y')}, addresses},
+        {"rows at the start and end of lines in a row",
+         {"ab", "@", "cn"},
+         "ab@x.cn\r\nab@y.cn\r\n"},
         {"a file ending in a mark",
          {".cn"},
          "a@b.cn\r\n\x1a"
