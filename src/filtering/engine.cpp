@@ -61,10 +61,20 @@ ContainmentEngine::ContainmentEngine(Rule rule, const std::vector<std::string>& 
     if (never_ || patterns.empty()) return;
     if (rule == Rule::EveryRow) seenIn_.assign(patterns.size(), 0);
 
-    if (way == Way::Auto) way = patterns.size() <= kFewRows ? Way::FewRows : Way::Matcher;
+    if (way == Way::Auto)
+        way = patterns.size() <= kFewRows       ? Way::FewRows
+              : patterns.size() <= kMatcherRows ? Way::Matcher
+                                                : Way::Automaton;
     if (way == Way::FewRows) {
         for (std::size_t id = 0; id < patterns.size(); ++id)
             few_.emplace_back(patterns[id], lengths_[id]);
+        return;
+    }
+    if (way == Way::Automaton) {
+        std::vector<std::string_view> literals;
+        for (std::size_t id = 0; id < patterns.size(); ++id)
+            literals.emplace_back(patterns[id], lengths_[id]);
+        automaton_ = std::make_unique<LiteralAutomaton>(literals);
         return;
     }
     std::vector<unsigned> ids(patterns.size());
@@ -94,7 +104,7 @@ std::size_t ContainmentEngine::memoryUse() const {
     std::size_t db = 0, scratch = 0;
     if (db_) hs_database_size(db_, &db);
     if (scratch_) hs_scratch_size(scratch_, &scratch);
-    return db + scratch;
+    return db + scratch + (automaton_ ? automaton_->memoryUse() : 0);
 }
 
 struct ContainmentEngine::Scan {
@@ -195,12 +205,16 @@ void ContainmentEngine::decide(std::string_view batch, const std::vector<std::si
                                std::vector<unsigned char>& verdicts) {
     verdicts.assign(ends.size(), 0);
     if (never_ || ends.empty()) return;
-    if (db_ || !few_.empty()) {
+    if (db_ || !few_.empty() || automaton_) {
         if (rule_ == Rule::EveryRow) found_.assign(ends.size(), 0);
         Scan s{*this, batch.data(), ends.data(), verdicts.data(), ends.size() == 1};
         if (db_) // a batch is at most a few read buffers long, far below 4 GiB
             hs_scan(db_, batch.data(), static_cast<unsigned>(batch.size()), 0, scratch_, onMatch,
                     &s);
+        else if (automaton_)
+            automaton_->scan(batch, [&](std::uint32_t id, std::size_t end) {
+                return onMatch(id, 0, end, 0, &s) != 0;
+            });
         else
             scanFewRows(batch, s);
         linesBefore_ += ends.size();

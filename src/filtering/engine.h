@@ -1,11 +1,13 @@
 #pragma once
 // Containment of many rows at once: one pass of a multi-pattern literal
-// matcher (Vectorscan) over a batch of prepared lines decides them all, so
-// the cost of a line does not grow with the number of rows.
+// matcher over a batch of prepared lines decides them all, so the cost of a
+// line does not grow with the number of rows.
+#include "filtering/literal_automaton.h"
 #include "filtering/rule.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,11 +19,15 @@ namespace vq::filtering {
 
 class ContainmentEngine {
 public:
-    // How lines are searched: with the matcher, or, for a few rows, row by
-    // row over the batch, which costs fewer instructions up to kFewRows rows
-    // (bench/filter_bench.sh). Tests choose each way.
-    enum class Way { Auto, Matcher, FewRows };
+    // How lines are searched. Measured on address lists
+    // (bench/filter_bench.sh): up to kFewRows rows, row by row over the
+    // batch; up to kMatcherRows, Vectorscan, the fastest there; beyond, an
+    // Aho-Corasick automaton, as fast as Vectorscan there and built in time
+    // that grows with the rows, where Vectorscan takes minutes for some
+    // sets of 40,000 rows. Tests choose each way.
+    enum class Way { Auto, FewRows, Matcher, Automaton };
     static constexpr std::size_t kFewRows = 4;
+    static constexpr std::size_t kMatcherRows = 1000;
 
     // Built from the rows as they stand; later changes to them do not
     // reach it. Throws std::bad_alloc when the matcher cannot be built.
@@ -64,7 +70,8 @@ private:
     std::vector<std::size_t> lengths_;       // by matcher id
     std::size_t nulRun_ = 0;            // OR: the shortest such row, AND: the longest; 0 for none
     std::vector<std::string_view> few_; // by id, the rows searched one by one, if that way
-    std::vector<std::string> rows_;     // the distinct rows, for a line too long to scan at once
+    std::unique_ptr<LiteralAutomaton> automaton_;
+    std::vector<std::string> rows_; // the distinct rows, for a line too long to scan at once
 };
 
 } // namespace vq::filtering

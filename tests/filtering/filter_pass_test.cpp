@@ -88,7 +88,8 @@ void expectEveryPathFollowsTheRule(const Rows& rows, const std::string& file) {
         std::string matching, rest, scratch, batch;
         std::vector<std::size_t> ends;
         std::vector<bool> expected;
-        ContainmentEngine single[] = {{rule, rows, Way::Matcher}, {rule, rows, Way::FewRows}};
+        ContainmentEngine single[] = {
+            {rule, rows, Way::Matcher}, {rule, rows, Way::FewRows}, {rule, rows, Way::Automaton}};
         for (const std::string& raw : readerLines(file)) {
             const std::string prepared(prepareLine(raw, scratch));
             const bool holds = ruleHolds(rule, rows, prepared);
@@ -101,7 +102,7 @@ void expectEveryPathFollowsTheRule(const Rows& rows, const std::string& file) {
             batch += '\r';
             expected.push_back(holds);
         }
-        for (const Way way : {Way::Matcher, Way::FewRows}) {
+        for (const Way way : {Way::Matcher, Way::FewRows, Way::Automaton}) {
             ContainmentEngine batched(rule, rows, way);
             std::vector<unsigned char> verdicts;
             batched.decide(batch, ends, verdicts);

@@ -1,0 +1,66 @@
+#pragma once
+// An Aho-Corasick automaton over byte literals: every place where any of
+// them ends is found in one pass over the text, and it is built in time that
+// grows with the literals' total length, however many there are.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace vq::filtering {
+
+class LiteralAutomaton {
+public:
+    // Literal i is reported as id i; each must be non-empty.
+    explicit LiteralAutomaton(const std::vector<std::string_view>& literals);
+
+    // Calls report(id, end) for each literal that ends at byte `end` (one
+    // past its last byte), in the order of the ends; stops when it returns
+    // true.
+    template <class Report> void scan(std::string_view text, Report&& report) const {
+        const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+        std::uint32_t s = 0;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const std::uint16_t c = class_[p[i]];
+            if (c == 0) { // a byte that no literal holds
+                s = 0;
+                continue;
+            }
+            s = next(s, c);
+            for (std::uint32_t o = id_[s] != kNone ? s : suffix_[s]; o; o = suffix_[o])
+                for (std::uint32_t id = id_[o]; id != kNone; id = sameLiteral_[id])
+                    if (report(id, i + 1)) return;
+        }
+    }
+
+    std::size_t memoryUse() const;
+
+private:
+    static constexpr std::uint32_t kNone = UINT32_MAX;
+    // The state after `s` reads a byte of class c, falling back along the
+    // failure links.
+    std::uint32_t next(std::uint32_t s, std::uint16_t c) const {
+        for (;;) {
+            if (s == 0) return root_[c];
+            const std::uint16_t* first = childClass_.data() + firstChild_[s];
+            const std::uint16_t* last = childClass_.data() + firstChild_[s + 1];
+            for (const std::uint16_t* k = first; k != last; ++k)
+                if (*k == c) return childState_[static_cast<std::size_t>(k - childClass_.data())];
+            s = fail_[s];
+        }
+    }
+
+    std::array<std::uint16_t, 256> class_{}; // 0 for bytes in no literal
+    std::vector<std::uint32_t> root_;        // by class: the root's moves, 0 to stay
+    // The children of state s: classes and states in [firstChild_[s], firstChild_[s + 1]).
+    std::vector<std::uint32_t> firstChild_;
+    std::vector<std::uint16_t> childClass_;
+    std::vector<std::uint32_t> childState_;
+    std::vector<std::uint32_t> fail_;
+    std::vector<std::uint32_t> id_;          // a literal that ends at this state, or kNone
+    std::vector<std::uint32_t> sameLiteral_; // by id: another id of the same bytes, or kNone
+    std::vector<std::uint32_t> suffix_;      // the nearest shorter state where one ends, 0 for none
+};
+
+} // namespace vq::filtering
