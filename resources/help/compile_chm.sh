@@ -3,6 +3,7 @@
 # of SOURCE_DIR into the CHM file OUTPUT, working in STAGE_DIR.
 set -eu
 chmcmd=$1 src=$2 stage=$3 out=$4
+sh "$src/check_help.sh" "$src"
 rm -rf "$stage"
 mkdir -p "$stage"
 cp "$src"/*.html "$src"/*.css "$stage"/
