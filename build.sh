@@ -1,20 +1,29 @@
 #!/usr/bin/env bash
 # Builds VeskoQindra into build/ (binaries in build/bin/), installing the
 # Debian packages it needs first.
-#   ./build.sh [build]                 configure and build
-#   ./build.sh run                     build, then start the program
+#   ./build.sh [build]                 configure and build, tests included
+#   ./build.sh run                     build only the two programs, then start
+#                                      the program (no test packages, no tests)
 #   ./build.sh test [--sanitize=LIST]  build, then run the test suite;
 #                                      address: ASan + UBSan, whole suite;
 #                                      thread: TSan, the threaded tests
 #   ./build.sh fuzz TARGET SECONDS     run one libFuzzer target (fuzz/)
-#   ./build.sh package                 build, then make the .deb (in $BUILD_DIR)
+#   ./build.sh package                 build the programs and the help file,
+#                                      make the .deb (in $BUILD_DIR) and check
+#                                      it with lintian
 set -euo pipefail
 cd "$(dirname "$0")"
 
+# What building and running the two programs need (xdg-utils opens the help,
+# the home page and the mail program)...
 PACKAGES=(cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-translations-l10n
-  libgl-dev libjpeg-dev libvectorscan-dev libgtest-dev libgmock-dev libclang-rt-14-dev
-  fonts-wqy-microhei fonts-liberation2
+  libgl-dev libjpeg-dev libvectorscan-dev
+  fonts-wqy-microhei fonts-liberation2 xdg-utils)
+# ...and what the tests add: GoogleTest, clang's runtime (its libFuzzer
+# header, for replaying the fuzz corpora), and an X server with a window
+# manager and a notification area for the end-to-end suite.
+TEST_PACKAGES=(libgtest-dev libgmock-dev libclang-rt-14-dev
   xvfb xauth xdotool x11-utils imagemagick trayer openbox)
 
 install_packages() {
@@ -57,33 +66,45 @@ sanitizer_environment() {
   export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$supp/tsan.supp"
 }
 
+# configure_and_build [CMAKE_OPTION]...: the options set what is built; one
+# build folder serves every command, and switching the tests off or on again
+# leaves the objects of the programs as they are.
 configure_and_build() {
   install_packages
-  cmake -S . -B "$BUILD_DIR" -G Ninja -DVQ_SANITIZE="$sanitize" >/dev/null
+  cmake -S . -B "$BUILD_DIR" -G Ninja -DVQ_SANITIZE="$sanitize" "$@" >/dev/null
   cmake --build "$BUILD_DIR" -j "$(nproc)"
 }
 
 case "$cmd" in
   build)
-    configure_and_build ;;
+    PACKAGES+=("${TEST_PACKAGES[@]}")
+    configure_and_build -DVQ_BUILD_TESTS=ON -DVQ_BUILD_CHM=OFF ;;
   run)
-    configure_and_build
+    configure_and_build -DVQ_BUILD_TESTS=OFF -DVQ_BUILD_CHM=OFF
     exec "$BUILD_DIR/bin/veskoqindra" ;;
   test)
-    configure_and_build
+    PACKAGES+=("${TEST_PACKAGES[@]}")
+    configure_and_build -DVQ_BUILD_TESTS=ON -DVQ_BUILD_CHM=OFF
     filter=()
     [ "$sanitize" = thread ] && filter=(-R "$THREADED_TESTS")
     [ -n "$sanitize" ] && sanitizer_environment
     cd "$BUILD_DIR"
     exec ctest --output-on-failure -j "$(nproc)" "${filter[@]}" ;;
   package)
-    # dpkg-shlibdeps computes the library dependencies; it needs file(1).
-    PACKAGES+=(dpkg-dev file desktop-file-utils)
-    configure_and_build
+    # chmcmd (fp-utils) compiles the help file; dpkg-shlibdeps computes the
+    # library dependencies and needs file(1); the rest check the package.
+    PACKAGES+=(fp-utils dpkg-dev file desktop-file-utils appstream lintian)
+    configure_and_build -DVQ_BUILD_TESTS=OFF -DVQ_BUILD_CHM=ON
     desktop-file-validate packaging/veskoqindra.desktop
+    # --no-net: the home page is not fetched, so the check needs no network.
+    appstreamcli validate --no-net packaging/com.example.veskoqindra.metainfo.xml
     cd "$BUILD_DIR"
-    cpack -G DEB
-    ls -1 "$PWD"/*.deb ;;
+    rm -f ./*.deb
+    cpack -G DEB >/dev/null
+    deb=$(ls -1 "$PWD"/*.deb)
+    # Errors and warnings fail the package; info tags are shown.
+    lintian --fail-on error,warning --display-info "$deb"
+    echo "$deb" ;;
   fuzz)
     # One target for SECONDS, its corpus growing in $BUILD_DIR-fuzz/corpus
     # from the committed seeds; built apart, with clang, never part of test.

@@ -36,6 +36,11 @@ namespace {
 const QString kHomePage = QStringLiteral("https://www.example.com/veskoqindra/");
 const QString kFeedback = QStringLiteral("mailto:veskoqindra@example.com");
 
+// The help file, and the same pages as HTML for a desktop that has no program
+// for .chm files (or a build made without the help compiler).
+const QString kHelpFile = QStringLiteral("brevant.chm");
+const QString kHelpPages = QStringLiteral("brevant/index.html");
+
 // The design's fonts with the Linux faces that stand in for them.
 QFont formFont() {
     QFont f;
@@ -47,8 +52,8 @@ QFont formFont() {
 
 QFont songFont(int px) {
     QFont f;
-    f.setFamilies({QStringLiteral("SimSun"), QStringLiteral("宋体"),
-                   QStringLiteral("WenQuanYi Micro Hei")});
+    f.setFamilies(
+        {QStringLiteral("SimSun"), QStringLiteral("宋体"), QStringLiteral("WenQuanYi Micro Hei")});
     f.setPixelSize(px);
     return f;
 }
@@ -297,8 +302,9 @@ void TForm1::buildParameterPanels() {
         grid->setGeometry(8, 64, gridWidth, 149);
         grid->setToolTip(QStringLiteral("单击鼠标右键可删除参数"));
         grid->setContextMenuPolicy(Qt::CustomContextMenu);
-        connect(grid, &QWidget::customContextMenuRequested, this,
-                [grid, popup](const QPoint& at) { popup->popup(grid->viewport()->mapToGlobal(at)); });
+        connect(grid, &QWidget::customContextMenuRequested, this, [grid, popup](const QPoint& at) {
+            popup->popup(grid->viewport()->mapToGlobal(at));
+        });
     };
     side(Panel3, StaticText1, "StaticText1", QStringLiteral("或条件过滤参数列表"), 56, Edit1,
          "Edit1", QStringLiteral(".cn"), Button1, "Button1", &TForm1::Button1Click, StringGrid2,
@@ -369,11 +375,17 @@ void TForm1::closeEvent(QCloseEvent* e) {
     e->accept();
 }
 
-bool TForm1::FormCloseQuery() { return services().confirm(this, QStringLiteral("退出VeskoQindra?")); }
+bool TForm1::FormCloseQuery() {
+    return services().confirm(this, QStringLiteral("退出VeskoQindra?"));
+}
 
-void TForm1::N3Click() { close(); }
+void TForm1::N3Click() {
+    close();
+}
 
-void TForm1::N7Click() { N3Click(); }
+void TForm1::N7Click() {
+    N3Click();
+}
 
 void TForm1::N8Click() {
     // The help file sits beside the program and is opened by its plain name,
@@ -383,7 +395,9 @@ void TForm1::N8Click() {
         const int err = errno; // before anything else can overwrite it
         throw vq::EInOutError(vq::codeFromErrno(err, dir.toStdString()));
     }
-    services().openDocument(this, QStringLiteral("Open"), QStringLiteral("brevant.chm"));
+    // Help must always appear: without a viewer the pages open in a browser.
+    const QString help = services().canOpenDocument(kHelpFile) ? kHelpFile : kHelpPages;
+    services().openDocument(this, QStringLiteral("Open"), help);
 }
 
 void TForm1::N10Click() {
@@ -392,7 +406,9 @@ void TForm1::N10Click() {
     setCursor(Qt::PointingHandCursor); // stays until the next home-page command
 }
 
-void TForm1::N22Click() { services().openDocument(this, QStringLiteral("Open"), kFeedback); }
+void TForm1::N22Click() {
+    services().openDocument(this, QStringLiteral("Open"), kFeedback);
+}
 
 void TForm1::N11Click() {
     AboutBox->show();
@@ -405,10 +421,24 @@ void TForm1::N24Click() {
     Form2->activateWindow();
 }
 
-void TForm1::SpeedButton5Click() { N24Click(); }
-void TForm1::SpeedButton4Click() { N5Click(); }
-void TForm1::SpeedButton3Click() { N6Click(); }
-void TForm1::SpeedButton8Click() { N13Click(); }
-void TForm1::SpeedButton6Click() { N27Click(); }
-void TForm1::SpeedButton2Click() { N8Click(); }
-void TForm1::SpeedButton9Click() { N10Click(); }
+void TForm1::SpeedButton5Click() {
+    N24Click();
+}
+void TForm1::SpeedButton4Click() {
+    N5Click();
+}
+void TForm1::SpeedButton3Click() {
+    N6Click();
+}
+void TForm1::SpeedButton8Click() {
+    N13Click();
+}
+void TForm1::SpeedButton6Click() {
+    N27Click();
+}
+void TForm1::SpeedButton2Click() {
+    N8Click();
+}
+void TForm1::SpeedButton9Click() {
+    N10Click();
+}

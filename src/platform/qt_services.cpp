@@ -12,6 +12,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeDatabase>
+#include <QProcess>
 #include <QPushButton>
 #include <QSpacerItem>
 #include <QUrl>
@@ -71,9 +73,9 @@ public:
             dlg.setAcceptMode(QFileDialog::AcceptOpen);
             dlg.setFileMode(QFileDialog::AnyFile);
         }
-        dlg.setLabelText(QFileDialog::Accept,
-                         d.kind == DialogKind::Save ? QStringLiteral("保存(&S)")
-                                                    : QStringLiteral("打开(&O)"));
+        dlg.setLabelText(QFileDialog::Accept, d.kind == DialogKind::Save
+                                                  ? QStringLiteral("保存(&S)")
+                                                  : QStringLiteral("打开(&O)"));
         dlg.setLabelText(QFileDialog::Reject, QStringLiteral("取消"));
         QString last = fromFileName(d.fileName);
         if (!last.isEmpty()) {
@@ -91,8 +93,8 @@ public:
     }
 
     void information(QWidget* owner, const QString& text) override {
-        QMessageBox box(QMessageBox::Information, QStringLiteral("信息"), text, QMessageBox::NoButton,
-                        owner);
+        QMessageBox box(QMessageBox::Information, QStringLiteral("信息"), text,
+                        QMessageBox::NoButton, owner);
         box.setObjectName(QStringLiteral("information"));
         QPushButton* ok = box.addButton(kOk, QMessageBox::AcceptRole);
         box.setDefaultButton(ok);
@@ -145,6 +147,30 @@ public:
         QDesktopServices::openUrl(url);
     }
 
+    bool canOpenDocument(const QString& file) override {
+        const QFileInfo info(QDir::current(), file);
+        if (!info.isFile()) return false;
+        // The opener hands a file to xdg-open, which picks the program from
+        // the desktop's MIME associations; ask that same database. A type
+        // may be registered under an alias (.chm: application/x-chm).
+        const QMimeType type = QMimeDatabase().mimeTypeForFile(info, QMimeDatabase::MatchExtension);
+        QStringList names = type.aliases();
+        names.prepend(type.name());
+        for (const QString& name : names) {
+            QProcess query;
+            query.start(QStringLiteral("xdg-mime"),
+                        {QStringLiteral("query"), QStringLiteral("default"), name});
+            if (!query.waitForFinished(5000)) {
+                query.kill();
+                query.waitForFinished();
+                return false; // no xdg-mime, or it hangs: the opener would fail as well
+            }
+            if (query.exitCode() == 0 && !query.readAllStandardOutput().trimmed().isEmpty())
+                return true;
+        }
+        return false;
+    }
+
     void errorBox(QWidget* owner, const QString& text) override {
         QMessageBox box(QMessageBox::Critical, kAppTitle, text, QMessageBox::NoButton, owner);
         box.setObjectName(QStringLiteral("errorBox"));
@@ -158,6 +184,8 @@ public:
 
 } // namespace
 
-Services* makeQtServices() { return new QtServices; }
+Services* makeQtServices() {
+    return new QtServices;
+}
 
 } // namespace vq::platform

@@ -5,12 +5,18 @@ namespace vq::platform {
 namespace {
 QString kindName(DialogKind k) {
     switch (k) {
-    case DialogKind::Open: return QStringLiteral("open dialog");
-    case DialogKind::Save: return QStringLiteral("save dialog");
-    case DialogKind::Information: return QStringLiteral("information");
-    case DialogKind::Confirmation: return QStringLiteral("confirmation");
-    case DialogKind::Input: return QStringLiteral("input box");
-    case DialogKind::Error: return QStringLiteral("error box");
+    case DialogKind::Open:
+        return QStringLiteral("open dialog");
+    case DialogKind::Save:
+        return QStringLiteral("save dialog");
+    case DialogKind::Information:
+        return QStringLiteral("information");
+    case DialogKind::Confirmation:
+        return QStringLiteral("confirmation");
+    case DialogKind::Input:
+        return QStringLiteral("input box");
+    case DialogKind::Error:
+        return QStringLiteral("error box");
     }
     return {};
 }
@@ -42,8 +48,8 @@ ScriptedServices& ScriptedServices::confirmAnswer(const QString& text, bool ok) 
 }
 
 ScriptedServices& ScriptedServices::input(const QString& caption, std::optional<QString> answer) {
-    steps_.push_back({DialogKind::Input, caption, answer.has_value(), {},
-                      answer.value_or(QString()), {}});
+    steps_.push_back(
+        {DialogKind::Input, caption, answer.has_value(), {}, answer.value_or(QString()), {}});
     return *this;
 }
 
@@ -91,8 +97,8 @@ bool ScriptedServices::confirm(QWidget*, const QString& text) {
     return s && s->accept;
 }
 
-std::optional<QString> ScriptedServices::inputBox(QWidget*, const QString& caption,
-                                                  const QString&, const QString& value) {
+std::optional<QString> ScriptedServices::inputBox(QWidget*, const QString& caption, const QString&,
+                                                  const QString& value) {
     lastInputValue_ = value;
     auto s = take(DialogKind::Input, caption);
     if (!s || !s->accept) return std::nullopt;
@@ -103,6 +109,12 @@ void ScriptedServices::openDocument(QWidget*, const QString& verb, const QString
     opened_.push_back(verb + QLatin1Char(' ') + file);
 }
 
-void ScriptedServices::errorBox(QWidget*, const QString& text) { take(DialogKind::Error, text); }
+bool ScriptedServices::canOpenDocument(const QString&) {
+    return canOpen_;
+}
+
+void ScriptedServices::errorBox(QWidget*, const QString& text) {
+    take(DialogKind::Error, text);
+}
 
 } // namespace vq::platform

@@ -14,10 +14,10 @@ class ScriptedServices : public Services {
 public:
     struct Step {
         DialogKind kind;
-        QString title;  // file dialogs: title; messages, errors: text; input: caption
+        QString title; // file dialogs: title; messages, errors: text; input: caption
         bool accept = true;
-        std::string fileName; // answer of a file dialog
-        QString text;         // answer of an input box
+        std::string fileName;         // answer of a file dialog
+        QString text;                 // answer of an input box
         std::function<void()> during; // runs while the dialog is "open"
     };
 
@@ -34,9 +34,12 @@ public:
     bool runFileDialog(FileDialog& d, QWidget* owner) override;
     void information(QWidget* owner, const QString& text) override;
     bool confirm(QWidget* owner, const QString& text) override;
-    std::optional<QString> inputBox(QWidget* owner, const QString& caption,
-                                    const QString& prompt, const QString& value) override;
+    std::optional<QString> inputBox(QWidget* owner, const QString& caption, const QString& prompt,
+                                    const QString& value) override;
     void openDocument(QWidget* owner, const QString& verb, const QString& file) override;
+    bool canOpenDocument(const QString& file) override;
+    // What canOpenDocument answers for every file (true unless set).
+    void setCanOpenDocuments(bool can) { canOpen_ = can; }
     void errorBox(QWidget* owner, const QString& text) override;
 
     // Unexpected dialogs and mismatches, in order; empty when all went as queued.
@@ -44,6 +47,7 @@ public:
     bool done() const { return steps_.empty(); }
     // "verb file" for each document opened.
     const std::vector<QString>& opened() const { return opened_; }
+    void clearOpened() { opened_.clear(); }
     // What the last file dialog was showing when it was asked (name, filter...).
     const FileDialog& lastFileDialog() const { return lastDialog_; }
     // What the last input box was pre-filled with.
@@ -56,6 +60,7 @@ private:
     std::vector<QString> opened_;
     FileDialog lastDialog_;
     QString lastInputValue_;
+    bool canOpen_ = true;
 };
 
 // Installs a ScriptedServices for the lifetime of this object.

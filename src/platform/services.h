@@ -13,8 +13,7 @@ class QWidget;
 namespace vq::platform {
 
 inline const QString kAppTitle = QStringLiteral("VeskoQindra V3.4");
-inline const QString kTextFilter =
-    QStringLiteral("Text files(*.txt)|*.txt|All files(*.*)|*.*");
+inline const QString kTextFilter = QStringLiteral("Text files(*.txt)|*.txt|All files(*.*)|*.*");
 
 enum class DialogKind { Open, Save, Information, Confirmation, Input, Error };
 
@@ -24,10 +23,10 @@ struct FileDialog {
     DialogKind kind = DialogKind::Open; // Open or Save
     QString name;                       // "OpenDialog1", for tests and logs
     QString title;
-    QString filter = kTextFilter;       // "Description|pattern|..." pairs
+    QString filter = kTextFilter; // "Description|pattern|..." pairs
     QString defaultExt = QStringLiteral("txt");
-    std::string fileName;               // bytes, as the file system takes them
-    bool overwritePrompt = false;       // save dialogs ask before replacing
+    std::string fileName;         // bytes, as the file system takes them
+    bool overwritePrompt = false; // save dialogs ask before replacing
 };
 
 class Services {
@@ -45,6 +44,9 @@ public:
                                             const QString& prompt, const QString& value) = 0;
     // Document opener; the result is never examined.
     virtual void openDocument(QWidget* owner, const QString& verb, const QString& file) = 0;
+    // Whether the document opener would find both the file (a plain name is
+    // taken from the current folder) and a program for its type.
+    virtual bool canOpenDocument(const QString& file) = 0;
     // Error box: title "VeskoQindra V3.4", error icon, one OK; the text is
     // shown as given (the full-stop rule is applied by the caller).
     virtual void errorBox(QWidget* owner, const QString& text) = 0;

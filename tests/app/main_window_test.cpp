@@ -78,13 +78,17 @@ TEST_F(MainWindow, MenuItemsHaveTheirCaptionsInOrder) {
     };
     for (const Item& m : menus) {
         std::vector<std::string> got;
-        for (QAction* a : m.menu->actions()) got.push_back(a->text().toStdString());
+        for (QAction* a : m.menu->actions())
+            got.push_back(a->text().toStdString());
         EXPECT_EQ(got, m.captions) << m.menu->title().toStdString();
-        for (QAction* a : m.menu->actions()) EXPECT_TRUE(a->isEnabled());
+        for (QAction* a : m.menu->actions())
+            EXPECT_TRUE(a->isEnabled());
     }
     std::vector<std::string> bar;
-    for (QAction* a : Form1->menuBar()->actions()) bar.push_back(a->text().toStdString());
-    EXPECT_EQ(bar, (std::vector<std::string>{"列表维护(&W)", "列表过滤(&G)", "帮助(&H)", "退出(&E)"}));
+    for (QAction* a : Form1->menuBar()->actions())
+        bar.push_back(a->text().toStdString());
+    EXPECT_EQ(bar,
+              (std::vector<std::string>{"列表维护(&W)", "列表过滤(&G)", "帮助(&H)", "退出(&E)"}));
     EXPECT_EQ(Form1->N8->shortcut(), QKeySequence(Qt::Key_F1));
     EXPECT_FALSE(Form1->N28->isVisible());
 }
@@ -170,17 +174,28 @@ TEST_F(MainWindow, ExitAsksAndCancelKeepsTheWindow) {
     EXPECT_EQ(closing.count(), 1);
 }
 
-TEST_F(MainWindow, HelpOpensTheHelpFileFromTheProgramFolder) {
-    vqtest::TempDir elsewhere;
-    std::filesystem::current_path(elsewhere.path());
-    QApplication::setActiveWindow(Form1); // shortcuts go to the active window
-    QTest::keyClick(Form1, Qt::Key_F1);
-    Form1->SpeedButton2->click();
-    ASSERT_EQ(run.script.opened().size(), 2u);
-    EXPECT_EQ(run.script.opened()[0].toStdString(), "Open brevant.chm");
-    EXPECT_EQ(run.script.opened()[1].toStdString(), "Open brevant.chm");
-    EXPECT_EQ(std::filesystem::current_path(),
-              std::filesystem::path(QCoreApplication::applicationDirPath().toStdString()));
+TEST_F(MainWindow, HelpOpensTheHelpFileOrItsPagesFromTheProgramFolder) {
+    const struct {
+        bool viewer;
+        const char* opened;
+    } cases[] = {{true, "Open brevant.chm"}, {false, "Open brevant/index.html"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.opened);
+        vqtest::TempDir elsewhere;
+        std::filesystem::current_path(elsewhere.path());
+        run.script.setCanOpenDocuments(c.viewer);
+        QApplication::setActiveWindow(Form1); // shortcuts go to the active window
+        QTest::keyClick(Form1, Qt::Key_F1);
+        Form1->SpeedButton2->click();
+        ASSERT_EQ(run.script.opened().size(), 2u);
+        EXPECT_EQ(run.script.opened()[0].toStdString(), c.opened);
+        EXPECT_EQ(run.script.opened()[1].toStdString(), c.opened);
+        EXPECT_EQ(std::filesystem::current_path(),
+                  std::filesystem::path(QCoreApplication::applicationDirPath().toStdString()));
+        run.script.clearOpened();
+    }
+    // The pages are built beside the program, where help looks for them.
+    EXPECT_TRUE(std::filesystem::is_regular_file("brevant/index.html"));
 }
 
 TEST_F(MainWindow, HomePageLeavesTheHandCursorAndFeedbackOpensMail) {

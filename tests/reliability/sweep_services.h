@@ -34,6 +34,7 @@ public:
         return it->second;
     }
     void openDocument(QWidget*, const QString&, const QString&) override {}
+    bool canOpenDocument(const QString&) override { return false; }
     void errorBox(QWidget*, const QString& text) override { errors << text; }
 
     void clear() {
