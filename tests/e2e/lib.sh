@@ -199,6 +199,10 @@ run_until() {
 
 is_hidden() { ! is_shown "$1"; }
 
+progress_or_outcome_shown() {
+  is_shown "$progress_window" || [ -n "$(xdotool search --onlyvisible --name '^信息' 2>/dev/null)" ]
+}
+
 answer_input_box() {
   local d
   d=$(wait_window "$1")
