@@ -108,6 +108,10 @@ public:
     void antTaskbarIcon1Click(); // restore from it
     void createTaskbarIcon();    // while the window is built: antTaskbarIcon1
     void wireMinimize();         // last step of FormCreate
+    // Returns at once while the main window is shown; while the program is
+    // in the notification area, runs the event loop until the icon brings the
+    // window back (true) or the program ends first (false).
+    bool waitWhileInTray();
 
     // ---- state of the subsystems (each section owned by its folder) ----
     // checking:
@@ -123,13 +127,17 @@ public:
     // maintenance:
     // tray:
     class TantTaskbarIcon* antTaskbarIcon1 = nullptr; // the icon in the notification area
-    // The About and folder-merge windows that were open when the program went
-    // to the notification area; they come back with the main window.
+    // The About, folder-merge and progress windows that were open when the
+    // program went to the notification area; they come back with the main
+    // window (the progress window only while its check still runs).
     QList<QPointer<QWidget>> hiddenWithMain;
+    bool inTray = false; // hidden by N28Click, not yet brought back
 
 Q_SIGNALS:
     // The exit was confirmed; the window closes and the program ends.
     void closing();
+    // The icon brought the hidden program back.
+    void restored();
 
 protected:
     void closeEvent(QCloseEvent* e) override;

@@ -2,6 +2,7 @@
 // handler run whenever the window is minimised, and the restore on a click.
 #include "app/Unit1.h"
 
+#include "checking/Unit3.h"
 #include "components/about.h"
 #include "components/antTaskbarIcon.h"
 #include "maintenance/Unit2.h"
@@ -9,6 +10,7 @@
 #include "platform/notify_icon.h"
 
 #include <QEvent>
+#include <QEventLoop>
 #include <QWindowStateChangeEvent>
 
 namespace {
@@ -72,11 +74,13 @@ void TForm1::N28Click() {
     // On this desktop the taskbar entry is the main window's own, so hiding
     // the window takes the entry away with it.
     hide();
+    inTray = true;
     // The other windows are independent top-level windows here, and the About
-    // window stays on top: left open, they would float on with no program
-    // behind them.
+    // and progress windows stay on top: left open, they would float on with
+    // no program behind them.
     hiddenWithMain.clear();
-    for (QWidget* w : {static_cast<QWidget*>(AboutBox), static_cast<QWidget*>(Form2)}) {
+    for (QWidget* w : {static_cast<QWidget*>(AboutBox), static_cast<QWidget*>(Form2),
+                       static_cast<QWidget*>(Form3)}) {
         if (w && w->isVisible()) {
             hiddenWithMain.append(w);
             w->hide();
@@ -99,4 +103,19 @@ void TForm1::antTaskbarIcon1Click() {
         raise();
         activateWindow();
     }
+    if (inTray) {
+        inTray = false;
+        Q_EMIT restored();
+    }
+}
+
+bool TForm1::waitWhileInTray() {
+    if (!inTray) return true;
+    // A message box of its own, with no window of the program on screen,
+    // would be the only trace of the program: it waits for the main window.
+    QEventLoop back;
+    connect(this, &TForm1::restored, &back, &QEventLoop::quit);
+    back.exec();
+    // Also woken when the program ends while still hidden.
+    return !inTray;
 }

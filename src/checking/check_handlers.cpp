@@ -28,6 +28,9 @@ void showProgress(int64_t linesRead, int64_t total) {
 void closeProgressWindow(TForm1& form) {
     form.Gauge1->setProgress(0);
     if (Form3) Form3->hide();
+    // Closed while the program is in the notification area: it stays closed
+    // when the main window comes back.
+    form.hiddenWithMain.removeAll(QPointer<QWidget>(Form3));
 }
 
 // The worker's side of the window changes. Each change is sent to the
@@ -41,9 +44,14 @@ public:
         QMetaObject::invokeMethod(&state_.mailbox, wrap(std::move(change)), Qt::QueuedConnection);
     }
     // Also waits until the change is done: the outcome message is modal, and
-    // what follows it must wait for it to be closed.
+    // what follows it must wait for it to be closed. A message that comes
+    // while the program is in the notification area waits there until the
+    // icon brings the main window back, and shows over it.
     template <class F> void sendAndWait(F change) {
-        QMetaObject::invokeMethod(&state_.mailbox, wrap(std::move(change)),
+        auto whenShown = [form = &form_, change = std::move(change)] {
+            if (form->waitWhileInTray()) change();
+        };
+        QMetaObject::invokeMethod(&state_.mailbox, wrap(std::move(whenShown)),
                                   Qt::BlockingQueuedConnection);
     }
 

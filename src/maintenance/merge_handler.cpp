@@ -21,17 +21,31 @@ void TForm1::N4Click() {
     vq::listio::TextReader b(OpenDialog2.fileName);
     if (!execute(SaveDialog1, this)) return;
 
-    Panel1->setCursor(Qt::BusyCursor);
-    // A failure below must not leave the panel busy for good.
-    struct CursorReset {
+    // The busy cursor belongs to the strip of Panel1 that no child covers;
+    // Qt would hand it down to every child, so the children keep the normal
+    // one meanwhile. A failure below must not leave the panel busy for good.
+    struct BusyPanel {
         QFrame* panel;
-        ~CursorReset() { panel->unsetCursor(); }
-    } reset{Panel1};
+        QList<QWidget*> normal;
+        explicit BusyPanel(QFrame* p) : panel(p) {
+            for (QWidget* child : p->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                if (!child->testAttribute(Qt::WA_SetCursor)) {
+                    child->setCursor(Qt::ArrowCursor);
+                    normal.append(child);
+                }
+            panel->setCursor(Qt::BusyCursor);
+        }
+        ~BusyPanel() {
+            panel->unsetCursor();
+            for (QWidget* child : normal)
+                child->unsetCursor();
+        }
+    } busy{Panel1};
 
     vq::listio::TextWriter out(SaveDialog1.fileName);
     vq::maintenance::copyLines(a, out);
     vq::maintenance::copyLines(b, out);
     out.close();
     services().information(this, QStringLiteral("邮件列表合并成功!"));
-    // The panel's cursor comes back here (reset), then B and A close.
+    // The panel's cursor comes back here (busy), then B and A close.
 }

@@ -22,14 +22,16 @@ public:
         struct stat st;
         if (fstat(fd_, &st) != 0) throw EInOutError(codeFromErrno(errno, fileName_));
         if (st.st_size == 0) return false;
-        char last = 0;
+        // A line ends at CR or CR LF only: a lone LF is data of the line.
+        char tail[2] = {0, 0};
+        const off_t want = st.st_size < 2 ? 1 : 2;
         ssize_t got;
         do {
-            got = pread(fd_, &last, 1, st.st_size - 1);
+            got = pread(fd_, tail + 2 - want, static_cast<size_t>(want), st.st_size - want);
         } while (got < 0 && errno == EINTR);
         if (got < 0) throw EInOutError(codeFromErrno(errno, fileName_));
-        if (got == 0) return false;
-        return last != '\r' && last != '\n';
+        if (got < want) return false;
+        return !(tail[1] == '\r' || (tail[0] == '\r' && tail[1] == '\n'));
     }
 };
 

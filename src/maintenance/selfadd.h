@@ -14,7 +14,7 @@ std::string_view trimControls(std::string_view text);
 
 // Opens fileName with the text-file appender (it must exist; an end-of-file
 // mark within its last 128 bytes cuts it), and writes the trimmed text as a
-// line. When the remaining file does not end in CR or LF, a line end is
+// line. When the remaining file does not end in CR or CR LF, a line end is
 // written first so the new address never joins the last one.
 void appendAddress(const std::string& fileName, std::string_view text);
 

@@ -20,7 +20,7 @@ int32_t splitSizeFromText(std::string_view text) {
     int32_t size = strToInt(text);
     if (size < 1)
         throw Exception("'" + std::string(text) +
-                        "' 不是有效的分割列表基准数，每个分割文件至少须有 1 行");
+                        "' 不是有效的分割列表基准数，每个分割文件至少须有 1 行!");
     return size;
 }
 

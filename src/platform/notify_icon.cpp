@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QEvent>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QSystemTrayIcon>
 
@@ -86,25 +87,11 @@ protected:
         auto* tray = new QSystemTrayIcon(qApp);
         const HWND window = e.window;
         const std::uint32_t id = e.id;
-        QObject::connect(tray, &QSystemTrayIcon::activated, tray,
-                         [this, window, id](QSystemTrayIcon::ActivationReason r) {
-                             switch (r) {
-                             case QSystemTrayIcon::Trigger:
-                                 report(window, id, Report::Click);
-                                 break;
-                             case QSystemTrayIcon::DoubleClick:
-                                 report(window, id, Report::DoubleClick);
-                                 break;
-                             case QSystemTrayIcon::Context:
-                                 report(window, id, Report::ContextMenu);
-                                 break;
-                             case QSystemTrayIcon::MiddleClick:
-                                 report(window, id, Report::MiddleClick);
-                                 break;
-                             default:
-                                 break;
-                             }
-                         });
+        auto* clicks = new TrayActivations(tray, [this, window, id](std::uint32_t mouseMessage) {
+            reportMouse(window, id, mouseMessage);
+        });
+        QObject::connect(tray, &QSystemTrayIcon::activated, clicks,
+                         [clicks](QSystemTrayIcon::ActivationReason r) { clicks->activated(r); });
         trays_[{window, id}] = tray;
         apply(tray, e);
     }
@@ -256,8 +243,68 @@ void NotifyIcons::report(HWND window, std::uint32_t id, Report what) {
         first = WM_MBUTTONDOWN, second = WM_MBUTTONUP;
         break;
     }
-    postMessage(window, e->callbackMessage, id, static_cast<LPARAM>(first));
-    postMessage(window, e->callbackMessage, id, static_cast<LPARAM>(second));
+    reportMouse(window, id, first);
+    reportMouse(window, id, second);
+}
+
+void NotifyIcons::reportMouse(HWND window, std::uint32_t id, std::uint32_t mouseMessage) {
+    const Entry* e = find(window, id);
+    if (!e || !(e->flags & NIF_MESSAGE)) return;
+    postMessage(window, e->callbackMessage, id, static_cast<LPARAM>(mouseMessage));
+}
+
+TrayActivations::TrayActivations(QObject* parent, Post post)
+    : QObject(parent), post_(std::move(post)) {
+    if (QCoreApplication* app = QCoreApplication::instance()) app->installEventFilter(this);
+}
+
+void TrayActivations::activated(int reason) {
+    const bool pressing = QGuiApplication::mouseButtons().testFlag(Qt::LeftButton);
+    switch (reason) {
+    case QSystemTrayIcon::Trigger:
+        if (!pressing) {
+            post_(WM_LBUTTONDOWN);
+            post_(WM_LBUTTONUP);
+            break;
+        }
+        releaseDue_ = true;
+        if (!pressBeginsDoubleClick_) post_(WM_LBUTTONDOWN);
+        break;
+    case QSystemTrayIcon::DoubleClick:
+        post_(WM_LBUTTONDBLCLK);
+        if (!releaseDue_) post_(WM_LBUTTONUP);
+        break;
+    case QSystemTrayIcon::Context:
+        post_(WM_RBUTTONDOWN);
+        post_(WM_RBUTTONUP);
+        break;
+    case QSystemTrayIcon::MiddleClick:
+        post_(WM_MBUTTONDOWN);
+        post_(WM_MBUTTONUP);
+        break;
+    default:
+        break;
+    }
+}
+
+bool TrayActivations::eventFilter(QObject* watched, QEvent* e) {
+    // A window's mouse event reaches the filter once for the QWindow and once
+    // for the widget; the widget's is the one Qt's icon window acts on.
+    if ((e->type() != QEvent::MouseButtonPress && e->type() != QEvent::MouseButtonRelease) ||
+        !watched->isWidgetType())
+        return false;
+    auto* m = static_cast<QMouseEvent*>(e);
+    if (m->button() != Qt::LeftButton) return false;
+    if (e->type() == QEvent::MouseButtonPress) {
+        // A release that never came (the press went to another window)
+        // must not be taken for this press's.
+        releaseDue_ = false;
+        pressBeginsDoubleClick_ = m->flags().testFlag(Qt::MouseEventCreatedDoubleClick);
+    } else if (releaseDue_) {
+        releaseDue_ = false;
+        post_(WM_LBUTTONUP);
+    }
+    return false;
 }
 
 void NotifyIcons::dropWindow(HWND window) {

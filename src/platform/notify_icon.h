@@ -6,6 +6,7 @@
 // identifier). notifyIcons() is the real service over QSystemTrayIcon unless
 // a test installs ScriptedNotifyIcons.
 #include <QIcon>
+#include <QObject>
 #include <QPoint>
 
 #include <cstdint>
@@ -111,6 +112,8 @@ public:
     // a double click a double-click notification and a release, a context
     // request a right press and release.
     void report(HWND window, std::uint32_t id, Report what);
+    // Posts one mouse message (WM_LBUTTONDOWN ...) of the icon to its window.
+    void reportMouse(HWND window, std::uint32_t id, std::uint32_t mouseMessage);
     // The window is gone; its icons go with it.
     void dropWindow(HWND window);
 
@@ -128,6 +131,30 @@ protected:
 
 private:
     std::map<std::pair<HWND, std::uint32_t>, Entry> entries_;
+};
+
+// Turns Qt's activations of one tray icon into its mouse messages. Qt has
+// no release report: its X11 icon window says "activated" from its press
+// handler. So when an activation comes while the application sees the left
+// button go down on one of its own windows (the icon's), the press is
+// reported at once and the release when the application sees the button come
+// up; an activation without such a press (a desktop that reports over D-Bus)
+// stands for a whole click. The second press of a double click is Qt's
+// activation too, but reports only the double-click notification.
+class TrayActivations : public QObject {
+public:
+    using Post = std::function<void(std::uint32_t mouseMessage)>;
+    TrayActivations(QObject* parent, Post post);
+    // A QSystemTrayIcon::ActivationReason.
+    void activated(int reason);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    Post post_;
+    bool pressBeginsDoubleClick_ = false; // of the left press being delivered
+    bool releaseDue_ = false;             // the press was the icon's; its release comes
 };
 
 NotifyIcons& notifyIcons();

@@ -7,17 +7,21 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileIconProvider>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeDatabase>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpacerItem>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace vq::platform {
 
@@ -55,12 +59,55 @@ void makeRoomForTitle(QMessageBox& box) {
                   grid->rowCount(), 0, 1, grid->columnCount());
 }
 
+// Qt's file model names a file's type and picks its icon by sniffing its
+// contents when the name says nothing; a special file such as /proc/kmsg
+// then blocks the window for good. Here both come from the name alone.
+class NameOnlyIconProvider : public QFileIconProvider {
+public:
+    using QFileIconProvider::icon;
+    QIcon icon(const QFileInfo& info) const override {
+        if (info.isRoot()) return icon(Drive);
+        if (info.isDir()) return icon(Folder);
+        const QIcon themed = QIcon::fromTheme(byName(info).iconName());
+        return themed.isNull() ? icon(File) : themed;
+    }
+    QString type(const QFileInfo& info) const override {
+        // For folders and drives Qt reads nothing.
+        if (info.isRoot() || info.isDir()) return QFileIconProvider::type(info);
+        const QMimeType mime = byName(info);
+        return mime.comment().isEmpty() ? mime.name() : mime.comment();
+    }
+
+private:
+    QMimeType byName(const QFileInfo& info) const {
+        return mimes_.mimeTypeForFile(info.fileName(), QMimeDatabase::MatchExtension);
+    }
+    QMimeDatabase mimes_;
+};
+
+// Qt centres a dialog on its owner; the input box stands in the middle of
+// the screen. The dialog gets the owner's window decoration, so the owner's
+// frame tells the outer size before the box is mapped.
+void centreOnScreen(QDialog& dlg, QWidget* owner) {
+    QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return;
+    dlg.adjustSize();
+    QMargins frame;
+    if (owner && owner->window()->windowHandle())
+        frame = owner->window()->windowHandle()->frameMargins();
+    const QSize outer = dlg.size().grownBy(frame);
+    const QPoint centre = screen->geometry().center();
+    dlg.move(centre.x() - (outer.width() - 1) / 2, centre.y() - (outer.height() - 1) / 2);
+}
+
 class QtServices : public Services {
 public:
     bool runFileDialog(FileDialog& d, QWidget* owner) override {
+        NameOnlyIconProvider icons; // outlives the dialog and its file model
         QFileDialog dlg(owner, d.title);
         dlg.setObjectName(d.name);
         dlg.setOption(QFileDialog::DontUseNativeDialog, true);
+        dlg.setIconProvider(&icons);
         dlg.setNameFilters(qtNameFilters(d.filter));
         dlg.setDefaultSuffix(d.defaultExt);
         if (d.kind == DialogKind::Save) {
@@ -136,6 +183,7 @@ public:
         layout->addWidget(edit);
         layout->addWidget(buttons);
         dlg.setMinimumWidth(300);
+        centreOnScreen(dlg, owner);
         if (dlg.exec() != QDialog::Accepted) return std::nullopt;
         return edit->text();
     }

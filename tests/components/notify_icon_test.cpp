@@ -2,7 +2,10 @@
 // and the mouse messages it delivers through the event loop.
 #include "platform/notify_icon.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QWidget>
 #include <cstring>
 #include <gtest/gtest.h>
 
@@ -114,6 +117,53 @@ TEST_F(NotifyIconService, ADestroyedWindowTakesItsIconsAndPendingMessagesAlong) 
     EXPECT_TRUE(other.empty());
     EXPECT_EQ(scripted.icons.find(second, 0), nullptr);
     EXPECT_FALSE(postMessage(second, 0x401, 0, 0x201));
+}
+
+// Stands in for Qt's X11 icon window: it reports "activated" from its press
+// handler and a double click from its double-click handler, as Qt's does.
+class FakeIconWindow : public QWidget {
+public:
+    explicit FakeIconWindow(QSystemTrayIcon& tray) : tray_(tray) { resize(22, 22); }
+
+protected:
+    void mousePressEvent(QMouseEvent* e) override {
+        if (e->button() == Qt::LeftButton) Q_EMIT tray_.activated(QSystemTrayIcon::Trigger);
+    }
+    void mouseDoubleClickEvent(QMouseEvent* e) override {
+        if (e->button() == Qt::LeftButton) Q_EMIT tray_.activated(QSystemTrayIcon::DoubleClick);
+    }
+
+private:
+    QSystemTrayIcon& tray_;
+};
+
+TEST(TrayActivations, ALeftClickIsReportedAsPressThenRelease) {
+    QSystemTrayIcon tray;
+    std::vector<std::uint32_t> got;
+    auto* clicks = new TrayActivations(&tray, [&](std::uint32_t m) { got.push_back(m); });
+    QObject::connect(&tray, &QSystemTrayIcon::activated, clicks,
+                     [clicks](QSystemTrayIcon::ActivationReason r) { clicks->activated(r); });
+    FakeIconWindow icon(tray);
+    icon.show();
+    QWindow* w = icon.windowHandle();
+    const QPoint middle(11, 11);
+    using Messages = std::vector<std::uint32_t>;
+
+    QTest::mousePress(w, Qt::LeftButton, {}, middle);
+    EXPECT_EQ(got, Messages{WM_LBUTTONDOWN}) << "the press alone is no click";
+    QTest::mouseRelease(w, Qt::LeftButton, {}, middle);
+    EXPECT_EQ(got, (Messages{WM_LBUTTONDOWN, WM_LBUTTONUP}));
+
+    got.clear();
+    QTest::mouseDClick(w, Qt::LeftButton, {}, middle);
+    EXPECT_EQ(got, (Messages{WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP}))
+        << "the second press is the double-click notification only";
+
+    // Activations with no press of ours (a desktop that reports over D-Bus).
+    got.clear();
+    Q_EMIT tray.activated(QSystemTrayIcon::Trigger);
+    Q_EMIT tray.activated(QSystemTrayIcon::DoubleClick);
+    EXPECT_EQ(got, (Messages{WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP}));
 }
 
 } // namespace

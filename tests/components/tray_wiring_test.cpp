@@ -1,14 +1,21 @@
 // The main window and its notification-area icon: placed while the window is
 // built, hiding on minimise, back on a click.
 #include "app/Unit1.h"
+#include "checking/Unit3.h"
+#include "checking/check_state.h"
 #include "components/about.h"
 #include "components/antTaskbarIcon.h"
 #include "maintenance/Unit2.h"
 #include "platform/notify_icon.h"
 #include "platform/scripted_services.h"
+#include "testutil.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QLabel>
+#include <QTimer>
 #include <gtest/gtest.h>
+#include <semaphore>
 
 using namespace vq::platform;
 
@@ -78,6 +85,62 @@ TEST_F(HidingToTheTray, OpenWindowsGoAndComeBackWithTheMainWindow) {
     minimise();
     report(NotifyIcons::Report::Click);
     EXPECT_FALSE(AboutBox->isVisible());
+}
+
+TEST_F(HidingToTheTray, ARunningCheckHidesWithTheWindowAndItsOutcomeWaitsForIt) {
+    vqtest::KeepCurrentFolder keepFolder;
+    vqtest::TempDir dir;
+    const std::string in = dir.file("in.txt"), out = dir.file("out.txt");
+    vqtest::writeFile(in, "a\r\nb\r\na\r\n");
+    // The worker stands after its first line until the test lets it go on.
+    std::binary_semaphore reached{0}, go{0};
+    Form1->listCheck.reset(new TForm1::CheckState);
+    Form1->listCheck->afterLine = [&](int64_t n) {
+        if (n != 1) return;
+        reached.release();
+        go.acquire();
+    };
+    run.script.open(QStringLiteral("选择待校验邮件列表文件"), in)
+        .save(QStringLiteral("校验后列表另存为"), out);
+    Form1->N6->trigger();
+    ASSERT_TRUE(reached.try_acquire_for(std::chrono::seconds(60)));
+    ASSERT_TRUE(Form3->isVisible());
+
+    minimise();
+    EXPECT_FALSE(Form3->isVisible()) << "the progress window goes with the main window";
+    report(NotifyIcons::Report::Click);
+    EXPECT_TRUE(Form3->isVisible()) << "and comes back while the check runs";
+
+    // The pass ends while hidden: the outcome waits for the icon's click and
+    // then shows over the main window; the progress window stays closed.
+    minimise();
+    run.script.info(QStringLiteral("邮件列表校验完毕!")).whileShowing([] {
+        EXPECT_TRUE(Form1->isVisible());
+        EXPECT_FALSE(Form3->isVisible());
+    });
+    bool countsShown = false, clicked = false;
+    QTimer lookAgain;
+    QObject::connect(&lookAgain, &QTimer::timeout, [&] {
+        // The counts come just before the message; one more look later the
+        // message, had it not waited, would have been shown already.
+        if (clicked) return;
+        if (countsShown) {
+            EXPECT_FALSE(run.script.done()) << "the message came while hidden";
+            EXPECT_FALSE(Form1->isVisible());
+            clicked = true;
+            report(NotifyIcons::Report::Click);
+        }
+        countsShown = !Form1->Label6->text().isEmpty();
+    });
+    lookAgain.start(10);
+    go.release();
+    QDeadlineTimer limit(60000); // only keeps a broken check from hanging the suite
+    while (Form1->listCheck->running && !limit.hasExpired())
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_TRUE(clicked);
+    EXPECT_TRUE(run.script.done());
+    EXPECT_TRUE(run.script.failures().empty());
+    EXPECT_EQ(vqtest::readFile(out), "a\r\nb\r\n");
 }
 
 TEST_F(HidingToTheTray, ClickWhileShownChangesNothing) {

@@ -141,39 +141,66 @@ answer_file_dialog() {
 
 press_return() { xdotool key Return; }
 
-# Accepts the check's save dialog and presses "终 止" while the pass runs.
+# Accepts the check's save dialog with Return and holds the program still
+# (SIGSTOP) the moment its progress window is there; sets progress_window.
 # A pass over a few million lines is over in a fraction of a second, less
 # than a look for the window and a click take. So the window manager's list
 # of windows is watched instead: each time it changes, the program is held
-# still (SIGSTOP) and the new windows are looked at; once the progress window
-# is there, the click is made while the program stands and lands the moment
-# it goes on, long before the pass can end.
-press_stop_when_shown() {
-  local spy line ids w progress="" limit=$(($(now_ms) + 60000))
+# still and the new windows are looked at; once the progress window is
+# there, the program stays held, long before the pass can end.
+progress_window=""
+hold_when_progress_shown() {
+  local spy line ids w limit=$(($(now_ms) + 60000))
+  progress_window=""
   exec {spy}< <(exec stdbuf -oL xprop -spy -root _NET_CLIENT_LIST)
   local spy_pid=$!
   started+=("$spy_pid")
   read -r -t "$default_wait" line <&"$spy" || fail "cannot watch the window list"
   xdotool key Return
-  while [ -z "$progress" ]; do
+  while :; do
     [ "$(now_ms)" -lt "$limit" ] || fail "no progress window"
     read -r -t 1 line <&"$spy" || continue
     kill -STOP "$program_pid"
     ids=$(grep -o '0x[0-9a-f]*' <<<"$line" || true)
     for w in $ids; do
       if xdotool getwindowname "$((w))" 2>/dev/null | grep -q '^正在校验网址/邮址列表'; then
-        progress=$((w))
+        progress_window=$((w))
       fi
     done
-    if [ -n "$progress" ]; then
-      wait_shown "$progress"
-      click_in "$progress" 236 24 # 终 止
-    fi
+    [ -z "$progress_window" ] || break
     kill -CONT "$program_pid"
-    [ -n "$progress" ] || check_no_error_box
+    check_no_error_box
   done
   kill "$spy_pid" 2>/dev/null || true
   exec {spy}<&-
+  wait_shown "$progress_window"
+}
+
+# Accepts the check's save dialog and presses "终 止" while the pass runs: the
+# click is made while the program stands and lands the moment it goes on.
+press_stop_when_shown() {
+  hold_when_progress_shown
+  click_in "$progress_window" 236 24 # 终 止
+  kill -CONT "$program_pid"
+}
+
+# run_until CONDITION...: lets the held program go on until the condition
+# holds, then holds it again. Looks more often than poll: the pass it races
+# is short.
+run_until() {
+  local limit=$(($(now_ms) + default_wait * 1000))
+  kill -CONT "$program_pid"
+  until "$@"; do
+    [ "$(now_ms)" -lt "$limit" ] || { kill -CONT "$program_pid"; fail "waited in vain for: $*"; }
+    sleep 0.005
+  done
+  kill -STOP "$program_pid"
+}
+
+is_hidden() { ! is_shown "$1"; }
+
+progress_or_outcome_shown() {
+  is_shown "$progress_window" || [ -n "$(xdotool search --onlyvisible --name '^信息' 2>/dev/null)" ]
 }
 
 answer_input_box() {
@@ -282,11 +309,25 @@ wait_program_exit() {
 # The program's icon is the child of the notification area that belongs to
 # the program; one left click on its middle.
 click_tray_icon() {
+  point_at_tray_icon
+  xdotool click 1
+}
+
+point_at_tray_icon() {
   local w
   w=$(tray_icon_window) || fail "no icon of the program in the notification area"
   local X Y WIDTH HEIGHT
   eval "$(xdotool getwindowgeometry --shell "$w" | grep -E '^(X|Y|WIDTH|HEIGHT)=')"
-  xdotool mousemove --sync $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 1
+  xdotool mousemove --sync $((X + WIDTH / 2)) $((Y + HEIGHT / 2))
+}
+
+# stays_hidden WINDOW SECONDS: fails if the window comes back within the time.
+stays_hidden() {
+  local limit=$(($(now_ms) + $2 * 1000))
+  while [ "$(now_ms)" -lt "$limit" ]; do
+    is_hidden "$1" || fail "window $1 came back"
+    sleep "$poll"
+  done
 }
 
 # The icon is a window embedded into the notification area (it carries

@@ -108,6 +108,28 @@ dismiss_message '^信息' check-stopped
 # would have written the output.
 [ ! -e "$work/check/stopped.txt" ] || fail "a stopped check wrote its output"
 
+# ---- duplicate check hidden to the notification area and back -------------------
+step "duplicate check hidden to the tray"
+menu alt+g v
+answer_file_dialog '^选择待校验邮件列表文件' "$work/check/long.txt"
+answer_file_dialog '^校验后列表另存为' "$work/check/after-tray.txt" hold_when_progress_shown
+# Minimised while the pass runs: the progress window goes with the main window.
+xdotool windowminimize "$main"
+run_until is_hidden "$progress_window"
+is_hidden "$main" || fail "the main window stayed on screen"
+shot check-hidden-to-tray
+# The icon's click brings both back while the pass still runs. On a busy
+# machine the pass may end first: then its message has waited for the main
+# window and comes with it, and the progress window stays closed.
+click_tray_icon
+run_until progress_or_outcome_shown
+is_shown "$main" || fail "the main window did not come back"
+shot check-restored
+kill -CONT "$program_pid"
+dismiss_message '^信息' check-after-tray
+head -n 3000000 "$work/check/long.txt" >"$work/check/expected-after-tray.txt"
+expect_file "$work/check/after-tray.txt" "$work/check/expected-after-tray.txt"
+
 # ---- OR filter after adding ".cn" with the add button, from the toolbar ---------
 step "OR filter"
 activate "$main"
@@ -159,7 +181,11 @@ step "tray"
 xdotool windowminimize "$main"
 wait_gone "$main"
 shot hidden-to-tray
-click_tray_icon
+# The icon's click comes with the release of the button, not with the press.
+point_at_tray_icon
+xdotool mousedown 1
+stays_hidden "$main" 1
+xdotool mouseup 1
 wait_shown "$main"
 shot restored
 

@@ -7,6 +7,9 @@
 #include <QAction>
 #include <QFrame>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -28,7 +31,8 @@ protected:
         Form1->Gauge1->setProgress(45);
     }
     void TearDown() override {
-        for (const QString& f : run.script.failures()) ADD_FAILURE() << f.toStdString();
+        for (const QString& f : run.script.failures())
+            ADD_FAILURE() << f.toStdString();
         EXPECT_TRUE(run.script.done()) << "a queued dialog was never shown";
         destroyApplicationWindows();
     }
@@ -43,11 +47,20 @@ protected:
 };
 
 TEST_F(ManualMerge, CopiesAThenBAndSaysSo) {
-    run.script.open(kTitleA, a).open(kTitleB, b).save(kTitleOut, out).info(kDone).whileShowing(
-        [&] { EXPECT_EQ(Form1->Panel1->cursor().shape(), Qt::BusyCursor); });
+    // Busy only over Panel1's own strip: its children and theirs show the
+    // normal cursor, and an edit box keeps its text cursor.
+    const QWidget* normal[] = {Form1->Panel3, Form1->Panel5, Form1->Button1,
+                               Form1->StringGrid3->viewport()};
+    run.script.open(kTitleA, a).open(kTitleB, b).save(kTitleOut, out).info(kDone).whileShowing([&] {
+        EXPECT_EQ(Form1->Panel1->cursor().shape(), Qt::BusyCursor);
+        for (const QWidget* w : normal)
+            EXPECT_EQ(w->cursor().shape(), Qt::ArrowCursor) << w->objectName().toStdString();
+        EXPECT_EQ(Form1->Edit1->cursor().shape(), Qt::IBeamCursor);
+    });
     Form1->N4->trigger();
     EXPECT_EQ(vqtest::readFile(out), "a1\r\na2\r\na3\r\nb1\r\nb2\r\n");
     EXPECT_EQ(Form1->Panel1->cursor().shape(), Qt::ArrowCursor);
+    EXPECT_FALSE(Form1->Panel3->testAttribute(Qt::WA_SetCursor)) << "the children inherit again";
     expectStatisticsBlank();
     EXPECT_EQ(Form1->Gauge1->text().toStdString(), "45%");
     EXPECT_EQ(std::filesystem::current_path(), std::filesystem::path(dir.path()));
@@ -83,14 +96,18 @@ TEST_F(ManualMerge, FailuresReachTheErrorBoxAndWriteNothing) {
 
     // The output is A itself: refused under the sharing rule, A unchanged,
     // and the panel's cursor is not left busy.
-    run.script.open(kTitleA, a).open(kTitleB, b).save(kTitleOut, a).error(
-        QStringLiteral("I/O error 32."));
+    run.script.open(kTitleA, a)
+        .open(kTitleB, b)
+        .save(kTitleOut, a)
+        .error(QStringLiteral("I/O error 32."));
     Form1->N4->trigger();
     EXPECT_EQ(vqtest::readFile(a), "a1\r\na2\r\na3");
     EXPECT_EQ(Form1->Panel1->cursor().shape(), Qt::ArrowCursor);
 
-    run.script.open(kTitleA, a).open(kTitleB, b).save(kTitleOut, b).error(
-        QStringLiteral("I/O error 32."));
+    run.script.open(kTitleA, a)
+        .open(kTitleB, b)
+        .save(kTitleOut, b)
+        .error(QStringLiteral("I/O error 32."));
     Form1->N4->trigger();
     EXPECT_EQ(vqtest::readFile(b), "b1\r\nb2\r\n");
 }

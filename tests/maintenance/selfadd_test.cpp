@@ -28,8 +28,12 @@ TEST(SelfAdd, AppendsOneTrimmedLine) {
         {"x\x1A" + longTail, "n", "x\x1A" + longTail + "\r\nn\r\n"},
         {"", "n@e.com", "n@e.com\r\n"},
         {"\x1A", "n@e.com", "n@e.com\r\n"},
-        {"a\n", "n", "a\nn\r\n"},
+        // A lone LF is data of the last line, so the line end still comes first.
+        {"a\n", "n", "a\n\r\nn\r\n"},
+        {"\n", "n", "\n\r\nn\r\n"},
         {"a\r", "n", "a\rn\r\n"},
+        {"\r", "n", "\rn\r\n"},
+        {"a\n\r", "n", "a\n\rn\r\n"},
         {"a\r\n", " \t new@example.com \r\n", "a\r\nnew@example.com\r\n"},
         {"a\r\n", "  in ner  ", "a\r\nin ner\r\n"},
         {"a\r\n", "   ", "a\r\n\r\n"},

@@ -71,7 +71,7 @@ TEST_F(SplitWindow, CancelsAndRefusals) {
 
     const std::pair<const char*, const char*> refused[] = {
         {"abc", "'abc' is not a valid integer value."},
-        {"0", "'0' 不是有效的分割列表基准数，每个分割文件至少须有 1 行."},
+        {"0", "'0' 不是有效的分割列表基准数，每个分割文件至少须有 1 行!"},
     };
     for (const auto& [size, message] : refused) {
         run.script.open(kOpen, in).input(kPrompt, QString::fromUtf8(size));

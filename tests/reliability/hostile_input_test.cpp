@@ -62,7 +62,7 @@ const Tiny kTiny[] = {
     {"a", "a\r\n", "a\r\nx\r\n"},
     {"A", "A\r\n", "A\r\nx\r\n"},
     {"\r", "\r\n", "\rx\r\n"},
-    {"\n", "\n\r\n", "\nx\r\n"},
+    {"\n", "\n\r\n", "\n\r\nx\r\n"}, // a lone LF is data: the line end comes first
     {"\x1a", "", "x\r\n"},
     {std::string(1, '\0'), std::string(1, '\0') + "\r\n", std::string(1, '\0') + "\r\nx\r\n"},
     {" ", " \r\n", " \r\nx\r\n"},
