@@ -4,7 +4,6 @@
 #include "listio/listio.h"
 
 #include <cerrno>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vq::maintenance {
@@ -12,20 +11,18 @@ namespace vq::maintenance {
 namespace {
 
 // The appender, asked one more thing before the first write: whether the
-// file as prepared (end-of-file mark already cut) stops in the middle of a
-// line.
+// file as prepared (up to the end-of-file mark it cuts) stops in the middle
+// of a line.
 class AddressAppender : public listio::TextAppender {
 public:
     using TextAppender::TextAppender;
 
     bool endsInsideLine() {
-        struct stat st;
-        if (fstat(fd_, &st) != 0) throw EInOutError(codeFromErrno(errno, fileName_));
-        if (st.st_size == 0) return false;
+        if (dataEnd() == 0) return false;
         char last = 0;
         ssize_t got;
         do {
-            got = pread(fd_, &last, 1, st.st_size - 1);
+            got = pread(fd_, &last, 1, dataEnd() - 1);
         } while (got < 0 && errno == EINTR);
         if (got < 0) throw EInOutError(codeFromErrno(errno, fileName_));
         if (got == 0) return false;
