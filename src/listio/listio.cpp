@@ -696,18 +696,20 @@ void TextAppender::restore() {
 
 void TextAppender::close() {
     if (fd_ < 0) throw EInOutError(iocode::FileNotOpen);
+    // Even without lines, the mark in the window is cut.
+    const bool changes = !pending_.empty() || cut_ < size_;
     // A second descriptor keeps the file at hand to put it back when the
     // close itself reports that the lines did not make it.
-    FdGuard spare(pending_.empty() ? -1 : ::fcntl(fd_, F_DUPFD_CLOEXEC, 0));
+    FdGuard spare(changes ? ::fcntl(fd_, F_DUPFD_CLOEXEC, 0) : -1);
     try {
-        if (!pending_.empty()) {
+        if (changes) {
             if (spare.get() < 0) throwErrno(errno, fileName_);
             commit();
         }
         if (int e = sysClose(std::exchange(fd_, -1), fileName_)) throwErrno(e, fileName_);
     } catch (...) {
         if (fd_ < 0) fd_ = spare.release(); // the close failed
-        if (fd_ >= 0 && !pending_.empty()) restore();
+        if (fd_ >= 0 && changes) restore();
         if (fd_ >= 0) ::close(std::exchange(fd_, -1));
         throw;
     }
