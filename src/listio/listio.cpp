@@ -663,7 +663,8 @@ void TextAppender::writeLine(std::string_view line) {
 }
 
 // The lines go where the cut is, in one write: a kill finds the file as it
-// was or with the lines in place. When the lines are shorter than the bytes
+// was or with the lines in place (the kernel can stop a write for a kill
+// only where it crosses a page, during the copy itself). When the lines are shorter than the bytes
 // cut, an end-of-file mark follows them until the file is shortened, so a
 // kill in between leaves the new list as a reader sees it, with the mark in
 // the window where the next append cuts. No step needs room the file did
