@@ -41,6 +41,19 @@ inline std::string readFile(const std::string& path) {
 
 inline bool exists(const std::string& path) { return std::filesystem::exists(path); }
 
+// The full name, exactly `length` bytes long, of `name` in a chain of
+// folders under `root`, which are created: a name just short enough to open,
+// to which nothing may be added.
+inline std::string longFileName(const std::string& root, std::size_t length,
+                                const std::string& name = "list.txt") {
+    std::string path = root;
+    for (std::size_t room; (room = length - name.size() - 1 - path.size()) > 0;) {
+        path += "/" + std::string(room > 202 ? 200 : room - 1, 'd');
+        std::filesystem::create_directory(path);
+    }
+    return path + "/" + name;
+}
+
 // Restores the process's current folder, which dialogs change on purpose.
 class KeepCurrentFolder {
 public:

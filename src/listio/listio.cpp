@@ -8,8 +8,12 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -466,51 +470,29 @@ TextWriter::TextWriter(const std::string& fileName) : TextWriter(fileName, kDefa
 
 TextWriter::TextWriter(const std::string& fileName, std::size_t bufferSize)
     : capacity_(std::max<std::size_t>(bufferSize, 2)) {
-    open(fileName, false);
+    open(fileName);
 }
 
 TextWriter::~TextWriter() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-void TextWriter::open(const std::string& fileName, bool append) {
+void TextWriter::open(const std::string& fileName) {
     fileName_ = fileName;
     // No O_TRUNC: the file is emptied only once the lock is ours, so a create
     // refused under the sharing rule leaves the holder's file as it was.
-    int flags = (append ? O_RDWR : O_WRONLY | O_CREAT) | O_NONBLOCK;
-    FdGuard fd(sysOpen(fileName, flags, 0666));
+    FdGuard fd(sysOpen(fileName, O_WRONLY | O_CREAT | O_NONBLOCK, 0666));
     if (fd.get() < 0) throwErrno(errno, fileName);
     struct stat st;
     if (::fstat(fd.get(), &st) != 0) throwErrno(errno, fileName);
     const bool regular = S_ISREG(st.st_mode);
     // Writing a list to a character device (/dev/null) is fine; folders,
     // FIFOs, sockets and disks are not lists.
-    if (!(regular || (!append && S_ISCHR(st.st_mode)))) throw EInOutError(iocode::AccessDenied);
+    if (!(regular || S_ISCHR(st.st_mode))) throw EInOutError(iocode::AccessDenied);
     if (!clearNonBlocking(fd.get())) throwErrno(errno, fileName);
     if (regular && lockWhole(fd.get(), F_WRLCK) == Lock::Conflict)
         throw EInOutError(iocode::SharingViolation);
-
-    if (append) {
-        // Only the last 128 bytes are searched for an end-of-file mark; an
-        // earlier mark stays where it is.
-        const std::size_t n = static_cast<std::size_t>(
-            std::min<off_t>(st.st_size, static_cast<off_t>(kAppendWindow)));
-        const off_t windowStart = st.st_size - static_cast<off_t>(n);
-        char tail[kAppendWindow];
-        std::size_t got = 0;
-        while (got < n) {
-            ssize_t r = sysPread(fd.get(), fileName, tail + got, n - got,
-                                 windowStart + static_cast<off_t>(got));
-            if (r < 0) throwErrno(errno, fileName);
-            if (r == 0) break; // the file shrank meanwhile
-            got += static_cast<std::size_t>(r);
-        }
-        if (const void* mark = std::memchr(tail, kEndOfFileMark, got)) {
-            off_t cut = windowStart + (static_cast<const char*>(mark) - tail);
-            if (::ftruncate(fd.get(), cut) != 0) throwErrno(errno, fileName);
-        }
-        if (::lseek(fd.get(), 0, SEEK_END) < 0) throwErrno(errno, fileName);
-    } else if (regular) {
+    if (regular) {
         // An empty file is left alone: on ext4 a truncate makes the close
         // wait for the whole text to be handed to the disk.
         off_t size = ::lseek(fd.get(), 0, SEEK_END);
@@ -523,8 +505,16 @@ void TextWriter::open(const std::string& fileName, bool append) {
     fd_ = fd.release();
 }
 
-TextAppender::TextAppender(const std::string& fileName) {
-    open(fileName, true);
+FileIdentity TextWriter::identity() const {
+    struct stat st;
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) return {};
+    return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+std::optional<FileIdentity> identityOf(const std::string& fileName) {
+    struct stat st;
+    if (::stat(fileName.c_str(), &st) != 0) return std::nullopt;
+    return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 
 void TextWriter::fail(int code) {
@@ -629,6 +619,104 @@ void TextWriter::close() {
     if (int e = sysClose(fd, fileName_)) throwErrno(e, fileName_);
 }
 
+TextAppender::TextAppender(const std::string& fileName) : fileName_(fileName) {
+    FdGuard fd(sysOpen(fileName, O_RDWR | O_NONBLOCK));
+    if (fd.get() < 0) throwErrno(errno, fileName);
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) throwErrno(errno, fileName);
+    if (!S_ISREG(st.st_mode)) throw EInOutError(iocode::AccessDenied);
+    if (!clearNonBlocking(fd.get())) throwErrno(errno, fileName);
+    if (lockWhole(fd.get(), F_WRLCK) == Lock::Conflict) throw EInOutError(iocode::SharingViolation);
+
+    // Only the last 128 bytes are searched for an end-of-file mark; an
+    // earlier mark stays where it is. The cut waits for the lines.
+    const std::size_t n =
+        static_cast<std::size_t>(std::min<off_t>(st.st_size, static_cast<off_t>(kAppendWindow)));
+    const off_t windowStart = st.st_size - static_cast<off_t>(n);
+    char window[kAppendWindow];
+    std::size_t got = 0;
+    while (got < n) {
+        ssize_t r = sysPread(fd.get(), fileName, window + got, n - got,
+                             windowStart + static_cast<off_t>(got));
+        if (r < 0) throwErrno(errno, fileName);
+        if (r == 0) break; // the file shrank meanwhile
+        got += static_cast<std::size_t>(r);
+    }
+    size_ = windowStart + static_cast<off_t>(got);
+    cut_ = size_;
+    if (const void* mark = std::memchr(window, kEndOfFileMark, got)) {
+        const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(mark) - window);
+        cut_ = windowStart + static_cast<off_t>(at);
+        tail_.assign(window + at, got - at);
+    }
+    fd_ = fd.release();
+}
+
+TextAppender::~TextAppender() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void TextAppender::writeLine(std::string_view line) {
+    if (fd_ < 0) throw EInOutError(iocode::FileNotOpen);
+    pending_.append(line);
+    pending_.append("\r\n");
+}
+
+// The lines go where the cut is, in one write: a kill finds the file as it
+// was or with the lines in place (the kernel can stop a write for a kill
+// only where it crosses a page, during the copy itself). When the lines are shorter than the bytes
+// cut, an end-of-file mark follows them until the file is shortened, so a
+// kill in between leaves the new list as a reader sees it, with the mark in
+// the window where the next append cuts. No step needs room the file did
+// not have: putting the cut bytes back after a failure always fits.
+void TextAppender::commit() {
+    const int64_t end = cut_ + static_cast<int64_t>(pending_.size());
+    const bool shorter = end < size_;
+    if (shorter) pending_ += kEndOfFileMark;
+    std::size_t done = 0;
+    while (done < pending_.size()) {
+        if (int e = injected(faults::Op::Write, fileName_)) throwErrno(e, fileName_);
+        ssize_t n = ::pwrite(fd_, pending_.data() + done, pending_.size() - done,
+                             static_cast<off_t>(cut_) + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throwErrno(errno, fileName_);
+        if (n == 0) throwErrno(ENOSPC, fileName_);
+        done += static_cast<std::size_t>(n);
+    }
+    if (shorter && ::ftruncate(fd_, end) != 0) throwErrno(errno, fileName_);
+}
+
+// Back to the bytes the file had at open; best effort, the first failure is
+// what the user is told.
+void TextAppender::restore() {
+    if (!tail_.empty()) {
+        [[maybe_unused]] ssize_t put = ::pwrite(fd_, tail_.data(), tail_.size(), cut_);
+    }
+    [[maybe_unused]] int cut = ::ftruncate(fd_, size_);
+}
+
+void TextAppender::close() {
+    if (fd_ < 0) throw EInOutError(iocode::FileNotOpen);
+    // Even without lines, the mark in the window is cut.
+    const bool changes = !pending_.empty() || cut_ < size_;
+    // A second descriptor keeps the file at hand to put it back when the
+    // close itself reports that the lines did not make it.
+    FdGuard spare(changes ? ::fcntl(fd_, F_DUPFD_CLOEXEC, 0) : -1);
+    try {
+        if (changes) {
+            if (spare.get() < 0) throwErrno(errno, fileName_);
+            commit();
+        }
+        if (int e = sysClose(std::exchange(fd_, -1), fileName_)) throwErrno(e, fileName_);
+    } catch (...) {
+        if (fd_ < 0) fd_ = spare.release(); // the close failed
+        if (fd_ >= 0 && changes) restore();
+        if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+        throw;
+    }
+    std::string().swap(pending_);
+}
+
 // ==== whole-file loader ===================================================
 
 std::vector<std::string> splitWholeText(std::string_view bytes) {
@@ -700,23 +788,105 @@ bool followLinks(std::string& path) {
     return false;
 }
 
-// A new, exclusively created file beside the target. Returns -1 with errno.
-int createTemporary(const std::string& folder, std::string& name) {
+constexpr std::string_view kTemporaryPrefix = ".vq-save-";
+constexpr std::string_view kTemporarySuffix = ".tmp";
+
+// The process id in the name tells the next save in the folder whether the
+// saver that made a left-over temporary still runs.
+std::string temporaryName() {
     static std::atomic<unsigned> serial{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        name = folder + ".vq-save-" + std::to_string(::getpid()) + "-" +
-               std::to_string(serial.fetch_add(1)) + ".tmp";
-        int fd = sysOpen(name, O_WRONLY | O_CREAT | O_EXCL, 0666);
+    return std::string(kTemporaryPrefix) + std::to_string(::getpid()) + "-" +
+           std::to_string(serial.fetch_add(1)) + std::string(kTemporarySuffix);
+}
+
+// The process id in a temporary's name, or 0 when the name is not one.
+pid_t temporaryOwner(std::string_view name) {
+    if (!name.starts_with(kTemporaryPrefix) || !name.ends_with(kTemporarySuffix)) return 0;
+    name.remove_prefix(kTemporaryPrefix.size());
+    pid_t pid = 0;
+    std::size_t i = 0;
+    for (; i < name.size() && name[i] >= '0' && name[i] <= '9' && pid < 10000000; ++i)
+        pid = pid * 10 + (name[i] - '0');
+    return i < name.size() && name[i] == '-' ? pid : 0;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// A save killed between naming its temporary and renaming it leaves the
+// temporary behind; the next save in the folder removes it. A temporary is
+// left alone while its process lives or a saver still holds it open.
+void removeStaleTemporaries(int folderFd) {
+    int listFd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listFd < 0) return;
+    DIR* folder = ::fdopendir(listFd);
+    if (!folder) {
+        ::close(listFd);
+        return;
+    }
+    while (const dirent* e = ::readdir(folder)) {
+        const pid_t owner = temporaryOwner(e->d_name);
+        if (owner <= 0 || ::kill(owner, 0) == 0 || errno != ESRCH) continue;
+        FdGuard fd(::openat(folderFd, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat opened, named;
+        struct flock fl {};
+        fl.l_type = F_RDLCK;
+        if (fd.get() < 0 || ::fstat(fd.get(), &opened) != 0 || !S_ISREG(opened.st_mode) ||
+            ::fcntl(fd.get(), F_OFD_SETLK, &fl) != 0 ||
+            ::fstatat(folderFd, e->d_name, &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !sameFile(opened, named))
+            continue;
+        ::unlinkat(folderFd, e->d_name, 0);
+    }
+    ::closedir(folder);
+}
+
+// A new file in the folder for the text: unnamed where the file system
+// allows (a killed save then leaves nothing), else an exclusively created
+// temporary, named `name` from the start (`named` says which). Returns -1
+// with errno when the folder allows no new file.
+int createTemporary(int folderFd, const std::string& folder, std::string& name, bool& named) {
+    name = temporaryName();
+    named = false;
+    int fd = -1;
+    if (int e = injected(faults::Op::Open, folder + name))
+        errno = e; // EOPNOTSUPP plays a file system without unnamed files
+    else
+        fd = ::openat(folderFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
+    named = true;
+    for (int attempt = 0; attempt < 100; ++attempt, name = temporaryName()) {
+        fd = ::openat(folderFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     errno = EEXIST;
     return -1;
 }
 
-// Writes the text over the open file itself: used for devices and when the
-// folder refuses a temporary file.
-void saveInPlace(FdGuard& fd, const std::string& path, std::string_view text, bool truncate) {
-    if (truncate && ::ftruncate(fd.get(), 0) != 0) throw EWriteError();
+// Gives the unnamed file a name in the folder. /proc serves every user;
+// without /proc, only a privileged process can link a descriptor itself.
+int linkUnnamed(int fd, int folderFd, const std::string& name) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, self.c_str(), folderFd, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+    if (errno != ENOENT) return -1;
+    return ::linkat(fd, "", folderFd, name.c_str(), AT_EMPTY_PATH);
+}
+
+// Moves the temporary to a name that must still be free: a command that
+// created the name meanwhile keeps its file.
+int renameToNewName(int folderFd, const std::string& from, const std::string& to) {
+    if (::renameat2(folderFd, from.c_str(), folderFd, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return -1;
+    // Where renaming cannot refuse an existing name, linking does.
+    if (::linkat(folderFd, from.c_str(), folderFd, to.c_str(), 0) != 0) return -1;
+    ::unlinkat(folderFd, from.c_str(), 0);
+    return 0;
+}
+
+// Writes the text over the open device itself (/dev/null, a terminal):
+// a device cannot be replaced.
+void writeToDevice(FdGuard& fd, const std::string& path, std::string_view text) {
     if (sysWriteAll(fd.get(), path, text.data(), text.size()) != 0) throw EWriteError();
     if (sysClose(fd.release(), path) != 0) throw EWriteError();
 }
@@ -726,6 +896,9 @@ void saveInPlace(FdGuard& fd, const std::string& path, std::string_view text, bo
 void saveText(const std::string& fileName, std::string_view text) {
     std::string target = fileName;
     if (!followLinks(target)) throw EFCreateError(fileName);
+    const std::string folder = folderOf(target);
+    const std::string base = target.substr(folder.size());
+    if (base.empty() || base == "." || base == "..") throw EFCreateError(fileName);
 
     // The existing target is opened and locked first: a file another opening
     // holds is refused before anything is written, and the lock is kept until
@@ -735,30 +908,40 @@ void saveText(const std::string& fileName, std::string_view text) {
     if (old.get() >= 0) {
         if (::fstat(old.get(), &st) != 0 || !clearNonBlocking(old.get()))
             throw EFCreateError(fileName);
-        if (S_ISCHR(st.st_mode)) return saveInPlace(old, target, text, false);
+        if (S_ISCHR(st.st_mode)) return writeToDevice(old, target, text);
         if (!S_ISREG(st.st_mode) || lockWhole(old.get(), F_WRLCK) == Lock::Conflict)
             throw EFCreateError(fileName);
+        // Its other names would keep the old text, and writing into it in
+        // place could lose both texts; such a file is not the saver's to touch.
+        if (st.st_nlink > 1) throw EFCreateError(fileName);
     } else if (errno != ENOENT) {
         throw EFCreateError(fileName);
     }
     const bool replacing = old.get() >= 0;
 
+    // Everything else is done relative to the folder, so a target whose name
+    // is just short enough to open still gets a temporary beside it.
+    const std::string folderName = folder.empty() ? "." : folder;
+    FdGuard dir(sysOpen(folderName, O_PATH | O_DIRECTORY));
+    if (dir.get() < 0) throw EFCreateError(fileName);
+    removeStaleTemporaries(dir.get());
+
     std::string tempName;
-    FdGuard temp(createTemporary(folderOf(target), tempName));
-    if (temp.get() < 0) {
-        // Only a folder that refuses new files while the file itself may be
-        // written sends the text straight into the old file.
-        if (replacing && (errno == EACCES || errno == EPERM))
-            return saveInPlace(old, target, text, true);
-        throw EFCreateError(fileName);
-    }
+    bool named = false;
+    FdGuard temp(createTemporary(dir.get(), folder, tempName, named));
+    if (temp.get() < 0) throw EFCreateError(fileName);
+    const std::string tempPath = folder + tempName; // what the fault seam sees
     struct RemoveUnlessKept {
+        int dir;
         const std::string& name;
-        bool keep = false;
+        bool named;
         ~RemoveUnlessKept() {
-            if (!keep) ::unlink(name.c_str());
+            if (named) ::unlinkat(dir, name.c_str(), 0);
         }
-    } cleanup{tempName};
+    } cleanup{dir.get(), tempName, named};
+    // Held until the temporary is closed: a later save in the folder does
+    // not take it for litter.
+    lockWhole(temp.get(), F_WRLCK);
 
     if (replacing) {
         if (::fchmod(temp.get(), st.st_mode & 07777) != 0) throw EFCreateError(fileName);
@@ -768,16 +951,35 @@ void saveText(const std::string& fileName, std::string_view text) {
             [[maybe_unused]] int ignored = ::fchown(temp.get(), st.st_uid, st.st_gid);
         }
     }
-    if (sysWriteAll(temp.get(), tempName, text.data(), text.size()) != 0) throw EWriteError();
+    if (sysWriteAll(temp.get(), tempPath, text.data(), text.size()) != 0) throw EWriteError();
     // The text must be on disk before the name points at it, or a crash could
     // leave an empty file where the old list was.
-    if (int e = injected(faults::Op::Sync, tempName); e != 0 || ::fdatasync(temp.get()) != 0)
+    if (int e = injected(faults::Op::Sync, tempPath); e != 0 || ::fdatasync(temp.get()) != 0)
         throw EWriteError();
-    if (sysClose(temp.release(), tempName) != 0) throw EWriteError();
-    if (int e = injected(faults::Op::Rename, tempName);
-        e != 0 || ::rename(tempName.c_str(), target.c_str()) != 0)
-        throw EFCreateError(fileName);
-    cleanup.keep = true;
+    if (!named) {
+        if (int e = injected(faults::Op::Rename, tempPath);
+            e != 0 || linkUnnamed(temp.get(), dir.get(), tempName) != 0)
+            throw EFCreateError(fileName);
+        cleanup.named = true;
+    }
+    if (sysClose(temp.release(), tempPath) != 0) throw EWriteError();
+
+    int moved;
+    if (int e = injected(faults::Op::Rename, tempPath); e != 0) {
+        moved = -1;
+    } else if (replacing) {
+        // A name that no longer leads to the locked file was removed or
+        // replaced by someone else meanwhile; what stands there now stays.
+        struct stat now;
+        moved =
+            ::fstatat(dir.get(), base.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(now, st)
+                ? ::renameat(dir.get(), tempName.c_str(), dir.get(), base.c_str())
+                : -1;
+    } else {
+        moved = renameToNewName(dir.get(), tempName, base);
+    }
+    if (moved != 0) throw EFCreateError(fileName);
+    cleanup.named = false;
 }
 
 void saveLines(const std::string& fileName, const std::vector<std::string>& lines) {

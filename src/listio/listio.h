@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,15 @@ namespace vq::listio {
 inline constexpr std::size_t kDefaultBufferSize = std::size_t(1) << 20;
 
 class TextWriter;
+
+// Which file a name leads to: two names are the same file when these match,
+// whatever "..", links or hard links they went through.
+struct FileIdentity {
+    uint64_t device = 0, inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+// Symbolic links followed; nothing when the name leads to no file.
+std::optional<FileIdentity> identityOf(const std::string& fileName);
 
 // How TextReader::copyLinesTo copies.
 struct LineCopy {
@@ -90,6 +100,8 @@ public:
     void writeLine(std::string_view line);
     void close();
     const std::string& fileName() const { return fileName_; }
+    // The file this writer writes, however its name was spelled.
+    FileIdentity identity() const;
 
 protected:
     friend class TextReader; // copyLinesTo hands over whole blocks of lines
@@ -98,8 +110,7 @@ protected:
     // Writes bytes that are also at `offset` in the open file `fromFd`,
     // letting the kernel copy them from file to file.
     void copyRaw(int fromFd, int64_t offset, const char* data, std::size_t size);
-    TextWriter() = default;
-    void open(const std::string& fileName, bool append);
+    void open(const std::string& fileName);
     void flush();
     void writeAll(const char* data, std::size_t size);
     [[noreturn]] void fail(int code);
@@ -112,10 +123,37 @@ protected:
 };
 
 // Text-file appender: the file must exist; a 0x1A within its last 128 bytes
-// cuts the file there before the first line is added at its end.
-class TextAppender : public TextWriter {
+// cuts the file there before the first line is added at its end. The lines
+// wait in memory until close, which adds them in one write placed so that a
+// failure or a kill leaves the file as it was or with every line added,
+// never with part of a line or cut without its lines.
+class TextAppender {
 public:
     explicit TextAppender(const std::string& fileName); // throws EInOutError
+    // Destroyed without close() (a failure is unwinding), nothing is written.
+    ~TextAppender();
+    TextAppender(const TextAppender&) = delete;
+    TextAppender& operator=(const TextAppender&) = delete;
+
+    void writeLine(std::string_view line);
+    // Adds the lines. When that fails the file gets back its length and the
+    // bytes from the cut on, and the error is thrown.
+    void close();
+    const std::string& fileName() const { return fileName_; }
+
+protected:
+    // Where the first line goes: the end-of-file mark being cut, or the end.
+    int64_t dataEnd() const { return cut_; }
+    std::string fileName_;
+    int fd_ = -1;
+
+private:
+    void commit();
+    void restore();
+    std::string pending_;
+    int64_t size_ = 0; // the file's length at open
+    int64_t cut_ = 0;
+    std::string tail_; // the bytes from the cut to the end (at most 128)
 };
 
 // The lines of a file as the reader yields them, empty lines included.
@@ -128,9 +166,13 @@ std::vector<std::string> loadLines(const std::string& fileName);
 // The loader's cutting rule on text already in memory.
 std::vector<std::string> splitWholeText(std::string_view bytes);
 
-// Whole-file saver: every entry followed by CR LF, written in one piece. The
-// target is replaced only once the new text is completely on disk, so a
-// failed save never destroys the old file.
+// Whole-file saver: every entry followed by CR LF, written in one piece into
+// a new file beside the target, which then takes the target's name. The
+// target is never written in place (only a device is), so a failed or killed
+// save leaves the old file or the new one whole, and no temporary file. A
+// folder that allows no new file, a target with other hard links, and a name
+// that another command created or replaced while the text was written are
+// refused with EFCreateError and left as they are.
 // Throws EFCreateError or EWriteError.
 void saveLines(const std::string& fileName, const std::vector<std::string>& lines);
 void saveText(const std::string& fileName, std::string_view text);

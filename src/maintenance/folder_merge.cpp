@@ -7,6 +7,9 @@ namespace vq::maintenance {
 
 int64_t FolderMerger::run(const std::string& folder, const std::string& output) {
     listio::TextWriter out(output);
+    // The output is known by the file it is, so that spelled through "..", a
+    // linked folder or another hard link it is still never read as a list.
+    const listio::FileIdentity outputFile = out.identity();
     lines_ = 0;
     platform::FolderSearch search; // ended on every way out, failures included
     platform::FolderEntry entry;
@@ -14,13 +17,10 @@ int64_t FolderMerger::run(const std::string& folder, const std::string& output) 
         for (bool found = search.findFirst(folder + "/*.txt", entry); found;
              found = search.findNext(entry)) {
             if (entry.attributes == platform::attr::Directory) continue;
-            // No second separator after the root folder: "//all.txt" would
-            // not equal the output's "/all.txt", and the merge would stop
-            // on its own output with I/O error 32 instead of skipping it.
             std::string fullName = folder;
             if (fullName.empty() || fullName.back() != '/') fullName += '/';
             fullName += entry.name;
-            if (fullName == output) continue;
+            if (listio::identityOf(fullName) == outputFile) continue;
             listio::TextReader in(fullName);
             const int64_t before = lines_;
             listio::LineCopy how;

@@ -16,8 +16,8 @@ public:
     std::function<void(int64_t)> progress;
 
     // Creates output, then merges the entries of folder. An entry that is
-    // only a folder is skipped, and so is the entry whose full name (folder,
-    // "/" unless the folder ends in one, name) equals output byte for byte.
+    // only a folder is skipped, and so is every entry that is the output
+    // file itself, however either name is spelled.
     // Any failure to open, read or write ends the merge with the list-file
     // error; lines() then holds the lines written so far, and when an input
     // failed they are all in the output. Returns the number of lines written.

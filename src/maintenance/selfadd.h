@@ -9,9 +9,6 @@ namespace vq::maintenance {
 // Sample address that pre-fills the input box.
 inline constexpr std::string_view kSampleAddress = "someone@example.com";
 
-// Removes every byte <= 0x20 from both ends; inner bytes stay.
-std::string_view trimControls(std::string_view text);
-
 // Opens fileName with the text-file appender (it must exist; an end-of-file
 // mark within its last 128 bytes cuts it), and writes the trimmed text as a
 // line. When the remaining file does not end in CR or CR LF, a line end is

@@ -5,11 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 using vq::listio::loadLines;
@@ -58,10 +63,16 @@ struct HookGuard {
     ~HookGuard() { vq::listio::faults::setHook({}); }
 };
 
-// Fails the first call of `op` on a file other than `keep`: the saver's
-// temporary file.
-vq::listio::faults::Hook failOnTemporary(Op op, int err, const std::string& keep) {
-    return [=](Op o, const std::string& path) { return o == op && path != keep ? err : 0; };
+bool isTemporary(const std::string& path) {
+    return path.find("/.vq-save-") != std::string::npos;
+}
+
+// Fails the n-th call of `op` on the saver's temporary file.
+vq::listio::faults::Hook failOnTemporary(Op op, int err, int nth = 1) {
+    auto seen = std::make_shared<int>(0);
+    return [=](Op o, const std::string& path) {
+        return o == op && isTemporary(path) && ++*seen == nth ? err : 0;
+    };
 }
 
 } // namespace
@@ -129,22 +140,36 @@ TEST(WholeFileSaver, NamesThatCannotBeCreated) {
     EXPECT_EQ(vqtest::outcome([] { saveText("/dev/full", "a\r\n"); }), "Stream write error");
 }
 
-// Each failure after the temporary file exists must leave the old list as it
-// was and take the temporary file away again.
+// Each failure on the way, from the folder to the rename, must leave the old
+// list as it was and take the temporary file away again.
 TEST(WholeFileSaver, FailedSaveLeavesOldFileIntactAndNoTemporary) {
     vqtest::TempDir dir;
     const std::string target = dir.file("list.txt");
+    const std::string cannotCreate = "Cannot create file " + target;
     const struct {
         const char* name;
         vq::listio::faults::Hook hook;
         std::string expected;
     } cases[] = {
-        {"write", failOnTemporary(Op::Write, ENOSPC, target), "Stream write error"},
-        {"sync", failOnTemporary(Op::Sync, EIO, target), "Stream write error"},
-        {"close", failOnTemporary(Op::Close, EIO, target), "Stream write error"},
-        {"rename", failOnTemporary(Op::Rename, EXDEV, target), "Cannot create file " + target},
-        {"create temporary", failOnTemporary(Op::Open, EMFILE, target),
-         "Cannot create file " + target},
+        {"open folder",
+         [](Op o, const std::string& path) {
+             return o == Op::Open && path.ends_with("/") ? EMFILE : 0;
+         },
+         cannotCreate},
+        {"folder allows no new file", failOnTemporary(Op::Open, EACCES), cannotCreate},
+        {"write", failOnTemporary(Op::Write, ENOSPC), "Stream write error"},
+        {"sync", failOnTemporary(Op::Sync, EIO), "Stream write error"},
+        {"close", failOnTemporary(Op::Close, EIO), "Stream write error"},
+        {"link", failOnTemporary(Op::Rename, ENOSPC), cannotCreate},
+        {"rename", failOnTemporary(Op::Rename, EXDEV, 2), cannotCreate},
+        {"named temporary, write",
+         [](Op o, const std::string& path) {
+             return !isTemporary(path) ? 0
+                    : o == Op::Open    ? EOPNOTSUPP
+                    : o == Op::Write   ? ENOSPC
+                                       : 0;
+         },
+         "Stream write error"},
     };
     for (const auto& c : cases) {
         vqtest::writeFile(target, "old\r\n");
@@ -175,12 +200,108 @@ TEST(WholeFileSaver, FileSizeLimitDoesNotDestroyTheOldFile) {
     EXPECT_EQ(entries(dir.path()), Lines{"list.txt"});
 }
 
-TEST(WholeFileSaver, FolderRefusingNewFilesFallsBackToWritingInPlace) {
+// A folder the user may not add files to, holding a file the user may
+// write: the file is neither emptied nor rewritten in place.
+TEST(WholeFileSaver, FolderRefusingNewFilesRefusesAndKeepsTheOldFile) {
     vqtest::TempDir dir;
-    const std::string target = dir.file("list.txt");
+    fs::create_directory(dir.file("locked"));
+    const std::string target = dir.file("locked/list.txt");
     vqtest::writeFile(target, "a much longer old text\r\n");
-    HookGuard hook(failOnTemporary(Op::Open, EACCES, target));
-    saveLines(target, {"new"});
-    EXPECT_EQ(vqtest::readFile(target), "new\r\n");
-    EXPECT_EQ(entries(dir.path()), Lines{"list.txt"});
+    ASSERT_EQ(chmod(target.c_str(), 0666), 0);
+    ASSERT_EQ(chmod(dir.file("locked").c_str(), 0555), 0);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    // Root may write anywhere: the save runs as nobody in a child.
+    pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+        _exit(vqtest::outcome([&] { saveLines(target, {"new"}); }) == "Cannot create file " + target
+                  ? 0
+                  : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(vqtest::readFile(target), "a much longer old text\r\n");
+    EXPECT_EQ(entries(dir.file("locked")), Lines{"list.txt"});
+    chmod(dir.file("locked").c_str(), 0755);
+}
+
+// Replaced, the other names would keep the old text; written in place, a
+// failure would lose both texts. The file is left alone.
+TEST(WholeFileSaver, AFileWithOtherHardLinksIsRefused) {
+    vqtest::TempDir dir;
+    vqtest::writeFile(dir.file("list.txt"), "old\r\n");
+    fs::create_hard_link(dir.file("list.txt"), dir.file("other.txt"));
+    EXPECT_EQ(vqtest::outcome([&] { saveText(dir.file("other.txt"), "new\r\n"); }),
+              "Cannot create file " + dir.file("other.txt"));
+    EXPECT_EQ(vqtest::readFile(dir.file("list.txt")), "old\r\n");
+    EXPECT_EQ(fs::hard_link_count(dir.file("list.txt")), 2u);
+    EXPECT_EQ(entries(dir.path()), (Lines{"list.txt", "other.txt"}));
+}
+
+// The temporary name is longer than the target's: made relative to the
+// folder, it fits wherever the target's own name does.
+TEST(WholeFileSaver, ANameJustShortEnoughToOpen) {
+    vqtest::TempDir dir;
+    const std::string target = vqtest::longFileName(dir.path(), PATH_MAX - 10);
+    ASSERT_EQ(target.size(), PATH_MAX - 10u);
+    for (const char* text : {"made\r\n", "replaced\r\n"}) {
+        saveText(target, text);
+        EXPECT_EQ(vqtest::readFile(target), text);
+    }
+    EXPECT_EQ(entries(fs::path(target).parent_path()), Lines{"list.txt"});
+}
+
+// What another command writes under the name while the text is being
+// written stays: the save is refused instead of replacing it.
+TEST(WholeFileSaver, ANameWrittenMeanwhileByAnotherCommandIsKept) {
+    vqtest::TempDir dir;
+    const std::string target = dir.file("out.txt");
+    const struct {
+        const char* name;
+        bool existed;
+    } cases[] = {{"created meanwhile", false}, {"replaced meanwhile", true}};
+    for (const auto& c : cases) {
+        fs::remove(target);
+        if (c.existed) vqtest::writeFile(target, "old\r\n");
+        HookGuard hook([&, done = false](Op op, const std::string&) mutable {
+            if (op == Op::Sync && !done) {
+                done = true;
+                fs::remove(target);
+                vq::listio::TextWriter merged(target);
+                merged.writeLine("merged");
+                merged.close();
+            }
+            return 0;
+        });
+        EXPECT_EQ(vqtest::outcome([&] { saveText(target, "checked\r\n"); }),
+                  "Cannot create file " + target)
+            << c.name;
+        EXPECT_EQ(vqtest::readFile(target), "merged\r\n") << c.name;
+        EXPECT_EQ(entries(dir.path()), Lines{"out.txt"}) << c.name;
+    }
+}
+
+// Left by saves that were killed after naming their temporary: removed by
+// the next save in the folder unless their saver may still be at work.
+TEST(WholeFileSaver, TheNextSaveRemovesTemporariesOfEndedProcesses) {
+    vqtest::TempDir dir;
+    pid_t ended = fork();
+    if (ended == 0) _exit(0);
+    waitpid(ended, nullptr, 0);
+    const std::string gone = ".vq-save-" + std::to_string(ended);
+    const std::string mine = ".vq-save-" + std::to_string(getpid());
+    for (const std::string& name : {gone + "-0.tmp", gone + "-12.tmp", gone + "-3.tmp",
+                                    mine + "-999.tmp", std::string(".vq-save-x.tmp")})
+        vqtest::writeFile(dir.file(name), "left");
+    // Held open and locked, as by a saver in another process namespace.
+    int held = open(dir.file(gone + "-3.tmp").c_str(), O_RDWR);
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    ASSERT_EQ(fcntl(held, F_OFD_SETLK, &fl), 0);
+    saveText(dir.file("list.txt"), "new\r\n");
+    close(held);
+    Lines kept{gone + "-3.tmp", mine + "-999.tmp", ".vq-save-x.tmp", "list.txt"};
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(entries(dir.path()), kept);
 }

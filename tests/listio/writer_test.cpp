@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <functional>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <vector>
 
@@ -106,6 +108,50 @@ TEST(TextAppender, AnEarlierMarkHidesTheAppendedLineFromTheReader) {
     TextReader r(dir.file("list.txt"));
     EXPECT_EQ(r.readLine(), "a");
     EXPECT_TRUE(r.atEnd());
+}
+
+// A write that fails, injected or cut short for real at the file-size limit,
+// leaves the file as it was at open: its length and the bytes from the mark.
+TEST(TextAppender, AFailedAppendLeavesTheFileAsItWas) {
+    vqtest::TempDir dir;
+    const std::string list = dir.file("list.txt");
+    const std::string line = "new@example.cn";
+    const struct {
+        const char* name;
+        std::string before;
+    } files[] = {{"no mark", "a\r\n"},
+                 {"more cut than added", "a\r\n\x1A" + filler(100)},
+                 {"less cut than added", "a\r\n\x1Aj"}};
+    for (const auto& f : files) {
+        // The limits: no room at all, room for part of the line, for all but its line end.
+        const std::size_t limits[] = {0, 6, 3 + line.size() + 1};
+        for (std::size_t limit : limits) {
+            SCOPED_TRACE(std::string(f.name) + ", limit " + std::to_string(limit));
+            vqtest::writeFile(list, f.before);
+            TextAppender a(list);
+            a.writeLine(line);
+            struct rlimit saved, small;
+            ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+            auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+            small = saved;
+            small.rlim_cur = limit;
+            setrlimit(RLIMIT_FSIZE, &small);
+            const std::string result = vqtest::outcome([&] { a.close(); });
+            setrlimit(RLIMIT_FSIZE, &saved);
+            std::signal(SIGXFSZ, oldHandler);
+            EXPECT_EQ(result, "io 101");
+            EXPECT_EQ(vqtest::readFile(list), f.before);
+        }
+        vqtest::writeFile(list, f.before);
+        TextAppender a(list);
+        a.writeLine(line);
+        vq::listio::faults::setHook([](vq::listio::faults::Op op, const std::string&) {
+            return op == vq::listio::faults::Op::Write ? EIO : 0;
+        });
+        EXPECT_EQ(vqtest::outcome([&] { a.close(); }), "io " + std::to_string(1000 + EIO));
+        vq::listio::faults::setHook({});
+        EXPECT_EQ(vqtest::readFile(list), f.before) << f.name;
+    }
 }
 
 // A FIFO must be refused at once: opening it the ordinary way would wait

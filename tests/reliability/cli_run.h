@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <grp.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,8 +20,10 @@ struct CliResult {
     std::string out, err;
 };
 
+// With `asNobody`, a command started by root runs as the user nobody, whom
+// file permissions bind.
 inline CliResult runCliIn(const std::string& folder, std::vector<std::string> args,
-                          unsigned watchdogSeconds = 120) {
+                          unsigned watchdogSeconds = 120, bool asNobody = false) {
     TempDir capture;
     const std::string outPath = capture.file("stdout"), errPath = capture.file("stderr");
     pid_t pid = fork();
@@ -28,6 +31,9 @@ inline CliResult runCliIn(const std::string& folder, std::vector<std::string> ar
         int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out < 0 || err < 0 || chdir(folder.c_str()) != 0) _exit(126);
+        if (asNobody && geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(126);
         dup2(out, 1);
         dup2(err, 2);
         std::vector<char*> argv{const_cast<char*>(VQ_CLI_PATH)};

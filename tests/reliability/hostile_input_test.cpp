@@ -13,11 +13,13 @@
 #include "maintenance/merge.h"
 #include "testutil.h"
 
+#include <algorithm>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <random>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unordered_set>
 
@@ -357,6 +359,125 @@ TEST_F(Hostile, DevicesFifosAndLinkLoopsAsOutputs) {
     expectRefused(cli({"merge", "a.txt", "a.txt", "loop.txt"}), "Invalid filename.");
     expectRefused(cli({"check", "a.txt", "loop.txt"}), "Cannot create file loop.txt.");
     EXPECT_TRUE(fs::is_symlink(at("loop.txt")));
+}
+
+// The folder merge's output spelled through "..", through a linked folder,
+// or as another hard link of a list is still its output: skipped, never read.
+TEST_F(Hostile, TheMergedFolderKnowsItsOutputInEverySpelling) {
+    fs::create_directory(at("lists"));
+    fs::create_directory_symlink("lists", at("linked"));
+    const struct {
+        const char* folder;
+        const char* output;
+        const char* linkOf; // the list the output is another name of
+    } cases[] = {
+        {"lists", "lists/../lists/all.txt", nullptr}, {"lists", "linked/all.txt", nullptr},
+        {"linked", "lists/all.txt", nullptr},         {"lists/", ".//lists/./all.txt", nullptr},
+        {"lists", "all.txt", "lists/a.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.folder) + " " + c.output);
+        writeFile(at("lists/a.txt"), "A@B.CN\r\n");
+        writeFile(at("lists/b.txt"), "C@D.CN\r\n");
+        if (c.linkOf)
+            fs::create_hard_link(at(c.linkOf), at(c.output));
+        else
+            writeFile(at(c.output), "OLD\r\n");
+        CliResult r = cli({"merge-folder", c.folder, c.output});
+        EXPECT_EQ(r.status, 0) << r.err;
+        // A hard link of a.txt as output makes a.txt the output.
+        const std::string merged = readFile(at(c.output));
+        if (c.linkOf) {
+            EXPECT_EQ(r.out, "1\n");
+            EXPECT_EQ(merged, "c@d.cn\r\n");
+        } else {
+            EXPECT_EQ(r.out, "2\n");
+            EXPECT_TRUE(merged == "a@b.cn\r\nc@d.cn\r\n" || merged == "c@d.cn\r\na@b.cn\r\n")
+                << merged;
+        }
+        fs::remove(at("lists/all.txt"));
+        fs::remove(at("all.txt"));
+    }
+}
+
+// A name of 4,086 bytes: what can be opened under it can be saved, merged
+// and added to, though the folder has no room for a longer name.
+TEST_F(Hostile, ANameJustShortEnoughToOpenServesEveryCommand) {
+    const std::string list = vqtest::longFileName(dir.path(), 4086, "l.txt");
+    const std::string out = vqtest::longFileName(dir.path(), 4086, "o.txt");
+    writeFile(list, "a@b.cn\r\na@b.cn\r\n");
+    CliResult r = cli({"check", list, out});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readFile(out), "a@b.cn\r\n");
+    r = cli({"merge", list, list, out});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readFile(out), "a@b.cn\r\na@b.cn\r\na@b.cn\r\na@b.cn\r\n");
+    r = cli({"check", list, list});
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = cli({"add", list, "x@y.cn"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readFile(list), "a@b.cn\r\nx@y.cn\r\n");
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(fs::path(list).parent_path()))
+        names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"l.txt", "o.txt"}));
+}
+
+// A folder its user may not add files to, holding a list the user may
+// write: the list is never rewritten in place, so the check is refused.
+TEST_F(Hostile, AFolderThatAllowsNoNewFile) {
+    const std::string list = at("locked/l.txt");
+    fs::create_directory(at("locked"));
+    writeFile(list, "a@b.cn\r\na@b.cn\r\n");
+    ASSERT_EQ(chmod(list.c_str(), 0666), 0);
+    ASSERT_EQ(chmod(at("locked").c_str(), 0555), 0);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    expectRefused(vqtest::runCliIn(at("locked"), {"check", "l.txt", "l.txt"}, 120, true),
+                  "Cannot create file l.txt.");
+    EXPECT_EQ(readFile(list), "a@b.cn\r\na@b.cn\r\n");
+    // Adding needs no new file.
+    EXPECT_EQ(vqtest::runCliIn(at("locked"), {"add", "l.txt", "x@y.cn"}, 120, true).status, 0);
+    EXPECT_EQ(readFile(list), "a@b.cn\r\na@b.cn\r\nx@y.cn\r\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(at("locked")), {}), 1);
+    chmod(at("locked").c_str(), 0755);
+}
+
+// A real file system that is full: adding and saving are refused, and the
+// list keeps every byte, the ones after an end-of-file mark included.
+TEST_F(Hostile, AFullDisk) {
+    const std::string disk = at("disk");
+    fs::create_directory(disk);
+    if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "no small file system can be mounted here";
+    struct Unmount {
+        std::string path;
+        ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+    } unmount{disk};
+    // Whole pages of lines: anything added needs room the disk does not have.
+    std::string page;
+    while (page.size() < 4096)
+        page += "a@b.cn\r\n";
+    const std::string list = disk + "/l.txt";
+    for (const std::string& before : {page, page.substr(0, 4094) + "\x1Aj"}) {
+        SCOPED_TRACE(before.substr(4090));
+        writeFile(list, before);
+        int fill = open((disk + "/fill").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fill, 0);
+        while (write(fill, page.data(), page.size()) > 0) {
+        }
+        close(fill);
+        expectRefused(cli({"add", list, "new@example.cn"}), "Disk full.");
+        EXPECT_EQ(readFile(list), before);
+        expectRefused(cli({"check", list, list}), "Stream write error.");
+        EXPECT_EQ(readFile(list), before);
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(disk))
+            names.push_back(e.path().filename());
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"fill", "l.txt"}));
+        fs::remove(disk + "/fill");
+    }
 }
 
 // A second process holding a list: a child of this test opens it with the
