@@ -24,17 +24,80 @@ namespace {
 
 constexpr std::array kRunSignals{SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
+// Holds the run's signals while what their handler reads changes.
+class SignalHold {
+public:
+    SignalHold() {
+        sigset_t set;
+        sigemptyset(&set);
+        for (int s : kRunSignals)
+            sigaddset(&set, s);
+        sigprocmask(SIG_BLOCK, &set, &saved_);
+    }
+    ~SignalHold() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+
+private:
+    sigset_t saved_;
+};
+
+// An output as the run found it just before a core opened it: a file that
+// is not there any more as it was then has been created or emptied by the
+// run. Taken on the core's own opening, so an output the core has not
+// reached yet (a file it would refuse, a later numbered file) is never
+// taken for one of the run's.
+struct Before {
+    bool taken = false;
+    bool existed = false;
+    struct stat st {};
+};
+
+bool touched(const Before& b, const char* path) {
+    struct stat now;
+    if (!b.taken || ::stat(path, &now) != 0 || !S_ISREG(now.st_mode)) return false;
+    return !b.existed || now.st_dev != b.st.st_dev || now.st_ino != b.st.st_ino ||
+           now.st_ctim.tv_sec != b.st.st_ctim.tv_sec || now.st_ctim.tv_nsec != b.st.st_ctim.tv_nsec;
+}
+
+void take(Before& b, const std::string& path) {
+    b.existed = ::stat(path.c_str(), &b.st) == 0;
+    b.taken = true;
+}
+
+struct Output {
+    std::string name;    // as the core opens it
+    std::string removed; // the file it names, links followed
+    Before before;
+};
+
 // What the signal handler removes. It is filled before the signals are let
 // in, or with them held, and only read by the handler.
 struct Removal {
-    std::vector<std::string> outputs; // as the file system resolves them
-    std::string numberedBase;         // split: base1.txt ... baseN.txt
-    int64_t numberedCount = 0;
+    std::vector<Output> outputs;
+    // Split: the numbered files base1.txt ... opened so far; all but the
+    // last were written by the run.
+    std::string numberedBase;
+    int64_t numberedCount = 0, numberedOpened = 0;
+    Before lastNumbered;
     std::vector<std::string> temporaries;
     std::string temporaryFolder;
-    timespec start{}; // a file changed since then was created or emptied by this run
 };
 Removal removal;
+
+std::string numberedName(int64_t k) {
+    return removal.numberedBase + std::to_string(k) + ".txt";
+}
+
+// Called before every opening of a core.
+void noteOpening(const std::string& path) {
+    SignalHold hold;
+    for (auto& out : removal.outputs)
+        if (!out.before.taken && out.name == path) take(out.before, path);
+    if (removal.numberedOpened < removal.numberedCount &&
+        path == numberedName(removal.numberedOpened + 1)) {
+        take(removal.lastNumbered, path);
+        ++removal.numberedOpened;
+    }
+}
 
 struct Relay {
     std::string coreName; // the file the core writes
@@ -51,43 +114,16 @@ std::string lastPath; // the file of the latest file-system call of the cores
 bool toStderr = false;
 bool ignoredAtStart[kRunSignals.size()] = {};
 
-// Holds the run's signals while the removal list changes.
-class SignalHold {
-public:
-    SignalHold() {
-        sigset_t set;
-        sigemptyset(&set);
-        for (int s : kRunSignals)
-            sigaddset(&set, s);
-        sigprocmask(SIG_BLOCK, &set, &saved_);
-    }
-    ~SignalHold() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
-
-private:
-    sigset_t saved_;
-};
-
-bool changedSinceStart(const struct stat& st) {
-    const timespec& c = st.st_ctim;
-    return c.tv_sec > removal.start.tv_sec ||
-           (c.tv_sec == removal.start.tv_sec && c.tv_nsec >= removal.start.tv_nsec);
-}
-
 // Async-signal-safe: stat, unlink and rmdir only, on names built beforehand
 // or in a static buffer.
 void removeWhatTheRunTouched() {
-    struct stat st;
     for (const auto& out : removal.outputs)
-        if (::stat(out.c_str(), &st) == 0 && S_ISREG(st.st_mode) && changedSinceStart(st))
-            ::unlink(out.c_str());
-    // The splitter writes its files in order: those it has reached form an
-    // unbroken run from the first; a device among them is left, as is
-    // every file after the first it has not touched.
+        if (touched(out.before, out.removed.c_str())) ::unlink(out.removed.c_str());
     static char name[PATH_MAX + 32];
     const std::size_t baseLength = removal.numberedBase.size();
     if (baseLength < PATH_MAX) {
         std::memcpy(name, removal.numberedBase.data(), baseLength);
-        for (int64_t k = 1; k <= removal.numberedCount; ++k) {
+        for (int64_t k = 1; k <= removal.numberedOpened; ++k) {
             char digits[24];
             int n = 0;
             for (int64_t v = k; v > 0; v /= 10)
@@ -96,11 +132,11 @@ void removeWhatTheRunTouched() {
             while (n > 0)
                 name[at++] = digits[--n];
             std::memcpy(name + at, ".txt", 5);
-            if (::stat(name, &st) != 0) break;
-            if (S_ISREG(st.st_mode)) {
-                if (!changedSinceStart(st)) break;
-                ::unlink(name);
-            }
+            struct stat st;
+            const bool written = k < removal.numberedOpened
+                                     ? ::stat(name, &st) == 0 && S_ISREG(st.st_mode)
+                                     : touched(removal.lastNumbered, name);
+            if (written) ::unlink(name);
         }
     }
     for (const auto& t : removal.temporaries)
@@ -111,9 +147,13 @@ void removeWhatTheRunTouched() {
 extern "C" void onRunSignal(int sig) {
     removeWhatTheRunTouched();
     if (sig == SIGPIPE) {
-        // Ends as a reader that went away ends any other command.
+        // Ends as a reader that went away ends any other command: by SIGPIPE.
         ::signal(SIGPIPE, SIG_DFL);
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
         ::raise(SIGPIPE);
+        ::sigprocmask(SIG_UNBLOCK, &pipe, nullptr);
     }
     ::_exit(128 + sig);
 }
@@ -183,6 +223,12 @@ std::string spoolStandardInput() {
     for (;;) {
         ssize_t n = ::read(STDIN_FILENO, buf.data(), buf.size());
         if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EAGAIN) {
+            // Standard input the shell left non-blocking: wait for more.
+            pollfd p{STDIN_FILENO, POLLIN, 0};
+            ::poll(&p, 1, -1);
+            continue;
+        }
         if (n < 0) {
             const int err = errno;
             ::close(fd);
@@ -245,8 +291,9 @@ RunNames startRun(const std::vector<std::string>& inputs, const std::vector<std:
     // The cores report no file with their errors; the file of their latest
     // system call is the one a failure is about. Calls made while a failure
     // is on its way out (closing the other files) are not that call.
-    listio::faults::setHook([](listio::faults::Op, const std::string& path) {
+    listio::faults::setHook([](listio::faults::Op op, const std::string& path) {
         if (std::uncaught_exceptions() == 0 && !std::current_exception()) lastPath = path;
+        if (op == listio::faults::Op::Open) noteOpening(path);
         return 0;
     });
     installHandlers(true);
@@ -296,10 +343,8 @@ RunNames startRun(const std::vector<std::string>& inputs, const std::vector<std:
         std::error_code ec;
         std::string resolved = std::filesystem::weakly_canonical(name, ec).string();
         SignalHold hold;
-        removal.outputs.push_back(ec ? name : resolved);
+        removal.outputs.push_back({name, ec ? name : resolved, {}});
     }
-    SignalHold hold;
-    clock_gettime(CLOCK_REALTIME_COARSE, &removal.start);
     return names;
 }
 
@@ -307,6 +352,7 @@ void addNumberedOutputs(const std::string& base, int64_t count) {
     SignalHold hold;
     removal.numberedBase = base;
     removal.numberedCount = count;
+    removal.numberedOpened = 0;
 }
 
 void addAlias(const std::string& coreName, const std::string& knownName) {

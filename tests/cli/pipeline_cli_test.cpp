@@ -348,6 +348,17 @@ TEST_F(Pipeline, SignalWhileReadingStandardInputLeavesNothing) {
     }
 }
 
+TEST_F(Pipeline, AReaderThatGoesAwayEndsTheRunAsSigpipeDoes) {
+    // More than a pipe holds, so the write meets the closed pipe.
+    writeFile(dir.file("big.txt"), std::string(std::size_t(1) << 20, 'a') + "\r\n");
+    fs::create_directory(dir.file("tmp"));
+    const ShellRun r = shell(dir.path(), "{ TMPDIR=tmp $C merge big.txt big.txt -; echo $? > st; } "
+                                         "| head -c 1 > /dev/null");
+    EXPECT_EQ(readFile(dir.file("st")), "141\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(fs::is_empty(dir.file("tmp")));
+}
+
 TEST_F(Pipeline, CheckStoppedBySigtermWritesNothing) {
     // Born with SIGTERM pending, as check_cli_test does for Ctrl-C: the stop
     // lands as soon as the check lets it in.
