@@ -356,6 +356,15 @@ void addNumberedOutputs(const std::string& base, int64_t count) {
 }
 
 void addAlias(const std::string& coreName, const std::string& knownName) {
+    {
+        // The core opens the output by this name: that opening is the one
+        // a signal's removal looks for.
+        SignalHold hold;
+        const std::size_t count = removal.outputs.size();
+        for (std::size_t i = 0; i < count; ++i)
+            if (removal.outputs[i].name == knownName)
+                removal.outputs.push_back({coreName, removal.outputs[i].removed, {}});
+    }
     for (const auto& n : named)
         if (n.core == knownName) {
             named.push_back({coreName, n.user, n.output});
