@@ -6,6 +6,7 @@
 #include "filtering/parameter_grid.h"
 #include "listio/errors.h"
 #include "maintenance/Unit2.h"
+#include "platform/fixed_colours.h"
 
 #include <QAction>
 #include <QApplication>
@@ -81,9 +82,7 @@ QLabel* label(QWidget* parent, const char* name, const QString& text) {
 }
 
 void makeBlue(QLabel* l) {
-    QPalette pal = l->palette();
-    pal.setColor(QPalette::WindowText, QColor(0, 0, 255));
-    l->setPalette(pal);
+    vq::platform::setTextOnFixedFace(l, QColor(0, 0, 255));
 }
 
 vq::platform::FileDialog fileDialog(DialogKind kind, const char* name) {
@@ -314,6 +313,7 @@ void TForm1::buildParameterPanels() {
          "StringGrid3", 225, PopupMenu2);
     QPalette white = Edit2->palette();
     white.setColor(QPalette::Base, Qt::white);
+    white.setColor(QPalette::Text, Qt::black); // a dark palette's light text would vanish
     Edit2->setPalette(white);
 }
 
@@ -329,13 +329,18 @@ void TForm1::buildStatistics() {
         caption->setGeometry(x, y, 50, 16);
         value = label(host, valueName, QString());
         value->setFont(arialFont(12));
-        QPalette pal = value->palette();
-        pal.setColor(QPalette::WindowText, Qt::black);
-        value->setPalette(pal);
+        vq::platform::setTextOnFixedFace(value, Qt::black);
         value->setGeometry(x + 52, y, valueWidth, 16);
     };
     // Each value of row 1 reaches to the next caption, so counts of eight
     // digits (a list of tens of millions of lines) show whole.
+    // Blue captions and black counts: the panel behind them is the fixed face.
+    for (QFrame* host : {Panel2, Panel4}) {
+        QPalette pal = host->palette();
+        pal.setColor(QPalette::Window, vq::platform::fixedFace());
+        host->setPalette(pal);
+        host->setAutoFillBackground(true);
+    }
     pair(Panel2, Label7, "Label7", QStringLiteral("列表分割"), Label8, "Label8", 6, 54, 4);
     pair(Panel2, Label4, "Label4", QStringLiteral("地址总数"), Label1, "Label1", 112, 56, 4);
     pair(Panel2, Label2, "Label2", QStringLiteral("删除重复"), Label3, "Label3", 220, 56, 4);

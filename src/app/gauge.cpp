@@ -46,9 +46,10 @@ void TGauge::paintEvent(QPaintEvent*) {
     p.fillRect(bar, QColor(0, 0, 128)); // navy
     p.setPen(Qt::black);
     p.drawRect(r.adjusted(0, 0, -1, -1));
-    // The text reads white over the bar and black over the rest.
+    // The text reads white over the bar and in the palette's button text over
+    // the rest, which has the palette's button face.
     p.setClipRect(inner.adjusted(filled, 0, 0, 0));
-    p.setPen(Qt::black);
+    p.setPen(palette().color(QPalette::ButtonText));
     p.drawText(inner, Qt::AlignCenter, text());
     p.setClipRect(bar);
     p.setPen(Qt::white);

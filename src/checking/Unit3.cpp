@@ -1,6 +1,7 @@
 #include "checking/Unit3.h"
 
 #include "app/Unit1.h"
+#include "platform/fixed_colours.h"
 
 #include <QGuiApplication>
 #include <QLabel>
@@ -38,9 +39,7 @@ TForm3::TForm3(QWidget* parent)
     arial.setPixelSize(13);
     arial.setBold(true);
     Label1->setFont(arial);
-    QPalette blue = Label1->palette();
-    blue.setColor(QPalette::WindowText, QColor(0, 0, 255));
-    Label1->setPalette(blue);
+    vq::platform::setTextOnFixedFace(Label1, QColor(0, 0, 255));
 
     Button1 = new QPushButton(QStringLiteral("终 止"), this);
     Button1->setObjectName(QStringLiteral("Button1"));

@@ -23,11 +23,24 @@ struct Register {
 const std::vector<Command>& commands();
 const Command* find(std::string_view name);
 
-// Prints the command's usage on stderr; returns 2.
+inline constexpr std::string_view kTryHelp = "Try 'veskoqindra-cli --help' for more information.\n";
+
+// Prints the problem and the command's usage on stderr; returns 2.
 int usageError(std::string_view command, std::string_view problem = {});
-// "caption<TAB>value" on stdout, as the statistics panel would show it.
+// "caption<TAB>value", as the statistics panel would show it, and the
+// closing message: on stdout, or on stderr when stdout is an output.
 void printCount(std::string_view caption, int64_t value);
 void printMessage(std::string_view text);
+// A line of the program's own on stderr: "veskoqindra-cli: text".
+void printNote(std::string_view text);
+
+// Text for stdout, kept until flushStdout() writes it.
+void writeStdout(std::string_view text);
+// Writes what is kept; returns 0 or the errno of the failed write.
+int flushStdout();
+// `text` (English) cut at spaces into lines of at most `width` columns,
+// each after `indent` spaces.
+std::string wrapText(std::string_view text, std::size_t indent, std::size_t width = 80);
 
 // Splits args into options and positional arguments. Options take the next
 // argument as value when listed in withValue ("--size"); "--" ends options,

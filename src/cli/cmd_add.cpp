@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "cli/run_files.h"
 #include "maintenance/selfadd.h"
 
 #include <cerrno>
@@ -50,6 +51,9 @@ int runAdd(const std::vector<std::string>& args) {
     if (!p.error.empty()) return vq::cli::usageError("add", p.error);
     if (p.positional.size() != 2)
         return vq::cli::usageError("add", "expects a list file and the address");
+    // A line is added to a list file; standard input or output holds none.
+    if (p.positional[0] == "-") return vq::cli::usageError("add", "FILE cannot be '-'");
+    vq::cli::startRun({p.positional[0]}, {});
     vq::maintenance::appendAddress(p.positional[0], toCodePage936(p.positional[1]));
     vq::cli::printMessage("邮件地址添加完毕!");
     return 0;

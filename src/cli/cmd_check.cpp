@@ -2,6 +2,7 @@
 // stop button; on a terminal the running count shows on stderr.
 #include "checking/dedup.h"
 #include "cli/cli.h"
+#include "cli/run_files.h"
 #include "listio/listio.h"
 
 #include <atomic>
@@ -13,30 +14,34 @@ namespace {
 
 namespace chk = vq::checking;
 
-// The exit status of a check stopped by Ctrl-C, as shells report an
-// interrupted command.
-constexpr int kStoppedStatus = 130;
-
 std::atomic<bool> stopRequested{false};
+// The signal that stopped the check: its exit status is 128 + it, as shells
+// report an interrupted command (130 for Ctrl-C, 143 for SIGTERM).
+std::atomic<int> stopSignal{SIGINT};
 static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag is set from a signal handler");
+static_assert(std::atomic<int>::is_always_lock_free,
+              "the stop signal is set from a signal handler");
 
-extern "C" void onInterrupt(int) {
+extern "C" void onInterrupt(int sig) {
+    stopSignal.store(sig);
     stopRequested.store(true);
 }
 
-// Ctrl-C sets the abort flag instead of ending the process. SIGINT is also
-// unblocked: a check started with it blocked would otherwise be unstoppable,
-// and one already pending is taken as a stop at once.
+// Ctrl-C and SIGTERM set the abort flag instead of ending the process. Both
+// are also unblocked: a check started with them blocked would otherwise be
+// unstoppable, and one already pending is taken as a stop at once.
 void catchInterrupt() {
     struct sigaction sa {};
     sa.sa_handler = onInterrupt;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART; // reads and writes carry on; the pass looks at the flag
-    sigaction(SIGINT, &sa, nullptr);
-    sigset_t interrupt;
-    sigemptyset(&interrupt);
-    sigaddset(&interrupt, SIGINT);
-    sigprocmask(SIG_UNBLOCK, &interrupt, nullptr);
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (int s : {SIGINT, SIGTERM}) {
+        sigaction(s, &sa, nullptr);
+        sigaddset(&stops, s);
+    }
+    sigprocmask(SIG_UNBLOCK, &stops, nullptr);
 }
 
 class TerminalProgress : public chk::CheckListener {
@@ -74,18 +79,26 @@ int runCheck(const std::vector<std::string>& args) {
     if (!p.error.empty()) return vq::cli::usageError("check", p.error);
     if (p.positional.size() != 2) return vq::cli::usageError("check", "expects IN and OUT");
 
+    // Standard input is read twice, so it is spooled to a temporary file.
+    const auto files = vq::cli::startRun({p.positional[0]}, {p.positional[1]});
     catchInterrupt();
     chk::CheckRun run;
-    run.input = p.positional[0];
-    run.output = p.positional[1];
+    run.input = files.inputs[0];
+    run.output = files.outputs[0];
     run.total = vq::listio::countLines(run.input);
 
     chk::KeptLines grid;
     chk::CheckCounts counts;
     TerminalProgress progress;
     const chk::Outcome outcome = chk::removeDuplicates(run, grid, stopRequested, progress, counts);
+    vq::cli::catchRunSignals();
+    vq::cli::finishRun();
     vq::cli::printMessage(chk::messageFor(outcome));
-    return outcome == chk::Outcome::Stopped ? kStoppedStatus : 0;
+    // Nothing is saved without a repeat: a script must not take an older
+    // OUT for this run's result.
+    if (outcome == chk::Outcome::NoDuplicates)
+        vq::cli::printNote(p.positional[1] + ": not written, as no line is repeated");
+    return outcome == chk::Outcome::Stopped ? 128 + stopSignal.load() : 0;
 }
 
 const vq::cli::Register reg({"check", "IN OUT",

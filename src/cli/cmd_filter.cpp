@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "cli/run_files.h"
 #include "filtering/filter_pass.h"
 #include "filtering/parameter_list.h"
 
@@ -31,15 +32,20 @@ int runFilter(const std::vector<std::string>& args) {
     if (p.positional.size() != 3)
         return vq::cli::usageError("filter", "expects IN, MATCH and REST");
 
+    std::vector<std::string> inputs{p.positional[0]};
+    inputs.insert(inputs.end(), parameterFiles.begin(), parameterFiles.end());
+    const auto files = vq::cli::startRun(inputs, {p.positional[1], p.positional[2]});
     // The file's rows follow the typed ones, as an import would give them.
-    for (const auto& file : parameterFiles) {
+    for (std::size_t i = 1; i < files.inputs.size(); ++i) {
+        const std::string& file = files.inputs[i];
         auto imported = vq::filtering::readParameterFile(file);
         rows.insert(rows.end(), std::make_move_iterator(imported.begin()),
                     std::make_move_iterator(imported.end()));
     }
     // No rows at all is the fresh list's single empty row.
-    const auto counts = vq::filtering::filterList(p.positional[0], p.positional[1], p.positional[2],
-                                                  *rule, rows);
+    const auto counts = vq::filtering::filterList(files.inputs[0], files.outputs[0],
+                                                  files.outputs[1], *rule, rows);
+    vq::cli::finishRun();
     vq::cli::printCount("过滤总数", counts.read);
     vq::cli::printCount("符合条件", counts.matching);
     vq::cli::printCount("剩余列表", counts.rest);

@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "cli/run_files.h"
 #include "maintenance/merge.h"
 
 namespace {
@@ -7,7 +8,9 @@ int runMerge(const std::vector<std::string>& args) {
     auto p = vq::cli::parseArgs(args, {}, {});
     if (!p.error.empty()) return vq::cli::usageError("merge", p.error);
     if (p.positional.size() != 3) return vq::cli::usageError("merge", "expects A, B and OUT");
-    vq::maintenance::mergeFiles(p.positional[0], p.positional[1], p.positional[2]);
+    const auto files = vq::cli::startRun({p.positional[0], p.positional[1]}, {p.positional[2]});
+    vq::maintenance::mergeFiles(files.inputs[0], files.inputs[1], files.outputs[0]);
+    vq::cli::finishRun();
     vq::cli::printMessage("邮件列表合并成功!");
     return 0;
 }

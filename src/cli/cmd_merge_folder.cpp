@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "cli/run_files.h"
 #include "maintenance/folder_merge.h"
 
 #include <filesystem>
@@ -43,13 +44,20 @@ int runMergeFolder(const std::vector<std::string>& args) {
     if (p.positional.size() != 2)
         return vq::cli::usageError("merge-folder", "expects a folder and an output list");
     const std::string& folder = p.positional[0];
-    std::string output = p.positional[1];
     if (folder.empty()) return vq::cli::usageError("merge-folder", "the folder name is empty");
+    if (folder == "-") return vq::cli::usageError("merge-folder", "DIR cannot be '-'");
+    std::string output = vq::cli::startRun({}, {p.positional[1]}).outputs[0];
     // "out.txt/" and "out.txt/." name no file; made plain, they would.
     const std::string last = output.substr(output.rfind('/') + 1);
-    if (!last.empty() && last != ".") output = plainAbsolute(output);
+    if (!last.empty() && last != ".") {
+        const std::string given = output;
+        output = plainAbsolute(output);
+        vq::cli::addAlias(output, given);
+    }
     vq::maintenance::FolderMerger merger;
-    vq::cli::printMessage(std::to_string(merger.run(plainAbsolute(folder), output)));
+    const int64_t lines = merger.run(plainAbsolute(folder), output);
+    vq::cli::finishRun();
+    vq::cli::printMessage(std::to_string(lines));
     return 0;
 }
 

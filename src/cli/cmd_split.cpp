@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "cli/run_files.h"
 #include "listio/listio.h"
 #include "maintenance/split.h"
 
@@ -14,11 +15,13 @@ int runSplit(const std::vector<std::string>& args) {
         if (name == "--size") sizeText = value;
         if (name == "--base") base = value;
     }
-    const std::string& input = p.positional[0];
+    const std::string input = vq::cli::startRun({p.positional[0]}, {}).inputs[0];
     // Same order as the window: the count shows before the size is read.
     const int64_t lineCount = vq::listio::countLines(input);
     vq::cli::printCount("地址总数", lineCount);
     const int32_t size = m::splitSizeFromText(sizeText);
+    // The files it will write, 1 when the list is empty.
+    vq::cli::addNumberedOutputs(base, lineCount == 0 ? 1 : (lineCount - 1) / size + 1);
     // A relative base name is taken from the shell's current directory.
     const int64_t files = m::splitFile(input, lineCount, size, base);
     vq::cli::printCount("列表分割", files);

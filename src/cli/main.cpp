@@ -1,23 +1,63 @@
 // veskoqindra-cli: the program's commands from a shell, on the same cores and
 // with the same files, byte for byte.
 #include "cli/cli.h"
+#include "cli/run_files.h"
 #include "listio/errors.h"
 
-#include <csignal>
+#include <cstring>
 #include <iostream>
 #include <new>
+#include <unistd.h>
 
 namespace {
 
-void printHelp(std::ostream& out) {
-    out << "veskoqindra-cli - VeskoQindra V3.4 mailing-list commands\n\n"
-           "usage: veskoqindra-cli COMMAND ARGS...\n\n"
-           "commands:\n";
+constexpr std::string_view kShortUsage = "usage: veskoqindra-cli COMMAND ARGS...\n";
+
+std::string help() {
+    std::string text = std::string(kShortUsage) +
+                       "VeskoQindra V3.4 mailing-list commands, on the same files as the "
+                       "program.\n\nCommands:\n";
     for (const auto& c : vq::cli::commands()) {
-        out << "  " << c.name << " " << c.usage << "\n      " << c.summary << "\n";
+        text += vq::cli::wrapText(std::string(c.name) + " " + std::string(c.usage), 2);
+        text += vq::cli::wrapText(c.summary, 6);
     }
-    out << "\nA failure prints its message on stderr and exits 1; wrong usage exits 2.\n"
-           "Put '--' before file names that start with a dash.\n";
+    text += "\n";
+    text += vq::cli::wrapText(
+        "A FILE of '-' is standard input or, for one output of a run, standard output; "
+        "'./-' names a file called '-'. Standard input that is not a file is first copied "
+        "to a temporary file in $TMPDIR (or /tmp), as every command reads its input as a "
+        "file. When an output is standard output, the counts and messages go to standard "
+        "error. Put '--' before file names that start with a dash.",
+        0);
+    text += "\n";
+    text += vq::cli::wrapText(
+        "Exit status: 0 done; 1 failed, with the message on standard error; 2 wrong "
+        "usage; 130 (SIGINT) or 143 (SIGTERM) stopped, after removing the outputs the "
+        "run had created or emptied. 'check' takes SIGINT and SIGTERM as its stop "
+        "button and then writes nothing.",
+        0);
+    text += "\n  --help     show this help; 'COMMAND --help' shows one command\n"
+            "  --version  show the version\n";
+    return text;
+}
+
+// Every way out passes here: what is kept for stdout is written, and a
+// failure to write it is an error of the run.
+int finish(int status) {
+    int err = vq::cli::flushStdout();
+    if (err == 0 && ::close(STDOUT_FILENO) != 0 && errno != EBADF) err = errno;
+    if (err != 0) {
+        vq::cli::printNote(std::string("write error: ") + std::strerror(err));
+        return status == 0 ? 1 : status;
+    }
+    return status;
+}
+
+int failed(const std::string& line) {
+    int err = vq::cli::flushStdout();
+    std::cerr << line << "\n";
+    if (err != 0) vq::cli::printNote(std::string("write error: ") + std::strerror(err));
+    return 1;
 }
 
 } // namespace
@@ -25,18 +65,24 @@ void printHelp(std::ostream& out) {
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
     if (argc < 2) {
-        printHelp(std::cerr);
+        std::cerr << kShortUsage << vq::cli::kTryHelp;
         return 2;
     }
     std::string name = argv[1];
     if (name == "--help" || name == "-h" || name == "help") {
-        printHelp(std::cout);
-        return 0;
+        vq::cli::writeStdout(help());
+        return finish(0);
+    }
+    if (name == "--version") {
+        vq::cli::writeStdout("veskoqindra-cli (VeskoQindra V3.4)\n");
+        return finish(0);
     }
     const vq::cli::Command* cmd = vq::cli::find(name);
     if (!cmd) {
-        std::cerr << "veskoqindra-cli: unknown command '" << name << "'\n";
-        printHelp(std::cerr);
+        std::cerr << "veskoqindra-cli: "
+                  << (name.rfind('-', 0) == 0 ? "unknown option '" : "unknown command '") << name
+                  << "'\n"
+                  << kShortUsage << vq::cli::kTryHelp;
         return 2;
     }
     std::vector<std::string> args(argv + 2, argv + argc);
@@ -44,28 +90,27 @@ int main(int argc, char** argv) {
         // After "--" even "--help" is a file name.
         if (a == "--") break;
         if (a == "--help" || a == "-h") {
-            std::cout << "usage: veskoqindra-cli " << cmd->name << " " << cmd->usage << "\n"
-                      << cmd->summary << "\n";
-            return 0;
+            vq::cli::writeStdout(vq::cli::wrapText("usage: veskoqindra-cli " +
+                                                       std::string(cmd->name) + " " +
+                                                       std::string(cmd->usage),
+                                                   0) +
+                                 vq::cli::wrapText(cmd->summary, 0));
+            return finish(0);
         }
     }
     try {
         int rc = cmd->run(args);
-        std::cout.flush();
-        return rc;
+        if (rc == 0) vq::cli::finishRun();
+        return finish(rc);
+    } catch (const vq::cli::UsageError& e) {
+        return vq::cli::usageError(cmd->name, e.what());
     } catch (const vq::Exception& e) {
-        std::cout.flush();
-        std::cerr << vq::withFullStop(e.message()) << "\n";
-        return 1;
+        return failed(vq::cli::errorLine(e));
     } catch (const std::bad_alloc&) {
-        std::cout.flush();
-        std::cerr << "Out of memory.\n";
-        return 1;
+        return failed("veskoqindra-cli: Out of memory.");
     } catch (const std::exception& e) {
         // Anything else a command lets through still ends as a message and
         // status 1, never as an abort with a core dump.
-        std::cout.flush();
-        std::cerr << vq::withFullStop(e.what()) << "\n";
-        return 1;
+        return failed("veskoqindra-cli: " + vq::withFullStop(e.what()));
     }
 }

@@ -3,6 +3,7 @@
 #include "components/cwHyperLink.h"
 #include "components/jpeg_decode.h"
 #include "components/pictures.h"
+#include "platform/fixed_colours.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -80,9 +81,7 @@ TAboutBox::TAboutBox(QWidget* parent) : QWidget(parent, Qt::Window) {
     QFont song(QStringLiteral("宋体"));
     song.setPixelSize(14);
     ProductName->setFont(song);
-    QPalette blue = ProductName->palette();
-    blue.setColor(QPalette::WindowText, colorToQColor(clBlue));
-    ProductName->setPalette(blue);
+    vq::platform::setTextOnFixedFace(ProductName, colorToQColor(clBlue));
 
     Image1 = new QLabel(Panel1);
     Image1->setObjectName(QStringLiteral("Image1"));
@@ -94,7 +93,9 @@ TAboutBox::TAboutBox(QWidget* parent) : QWidget(parent, Qt::Window) {
     cwHyperLink1->setObjectName(QStringLiteral("cwHyperLink1"));
     cwHyperLink1->setGeometry(10, 88, 172, 15);
     cwHyperLink1->setCursor(Qt::PointingHandCursor);
-    cwHyperLink1->SetColor(clBtnFace);
+    // The links' blue, red and fuchsia are their own, so their background is
+    // too: on white even fuchsia reads, whatever the desktop's palette.
+    cwHyperLink1->SetColor(clWhite);
     cwHyperLink1->SetCaption(kWebAddress);
     cwHyperLink1->SetURL(kHomePage);
 
@@ -102,7 +103,7 @@ TAboutBox::TAboutBox(QWidget* parent) : QWidget(parent, Qt::Window) {
     cwHyperLink3->setObjectName(QStringLiteral("cwHyperLink3"));
     cwHyperLink3->setGeometry(10, 108, 152, 15);
     cwHyperLink3->setCursor(Qt::PointingHandCursor);
-    cwHyperLink3->SetColor(clBtnFace);
+    cwHyperLink3->SetColor(clWhite);
     cwHyperLink3->SetCaption(std::string("email: ") + kMailAddress);
     cwHyperLink3->SetURL(std::string("mailto:") + kMailAddress);
 

@@ -5,6 +5,7 @@
 #include "maintenance/folder_merge.h"
 #include "maintenance/folder_pickers.h"
 #include "maintenance/screen_cursor.h"
+#include "platform/fixed_colours.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -72,9 +73,7 @@ TForm2::TForm2(QWidget* parent)
     QFont countFont = fontOf({"Arial", "Liberation Sans", "DejaVu Sans"}, 13);
     countFont.setBold(true);
     Label2->setFont(countFont);
-    QPalette pal = Label2->palette();
-    pal.setColor(QPalette::WindowText, QColor(0, 0, 255));
-    Label2->setPalette(pal);
+    vq::platform::setTextOnFixedFace(Label2, QColor(0, 0, 255));
 
     DirectoryListBox1 = new TDirectoryListBox(GroupBox1);
     DirectoryListBox1->setObjectName(QStringLiteral("DirectoryListBox1"));

@@ -79,13 +79,13 @@ TEST(CliMerge, FailuresPrintTheErrorBoxTextAndExit1) {
     } cases[] = {
         {"missing input",
          {"merge", dir.file("none.txt"), b, dir.file("out.txt")},
-         "File not found.\n"},
-        {"output is A", {"merge", a, b, a}, "I/O error 32.\n"},
-        {"output is B", {"merge", a, b, b}, "I/O error 32.\n"},
+         "veskoqindra-cli: " + dir.file("none.txt") + ": File not found.\n"},
+        {"output is A", {"merge", a, b, a}, "veskoqindra-cli: " + a + ": I/O error 32.\n"},
+        {"output is B", {"merge", a, b, b}, "veskoqindra-cli: " + b + ": I/O error 32.\n"},
         {"output in a missing folder",
          {"merge", a, b, dir.file("no/out.txt")},
-         "Invalid filename.\n"},
-        {"disk full", {"merge", a, b, "/dev/full"}, "Disk full.\n"},
+         "veskoqindra-cli: " + dir.file("no/out.txt") + ": Invalid filename.\n"},
+        {"disk full", {"merge", a, b, "/dev/full"}, "veskoqindra-cli: /dev/full: Disk full.\n"},
     };
     for (const auto& c : cases) {
         vqtest::writeFile(a, "a1\r\n");

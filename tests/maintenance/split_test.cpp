@@ -103,7 +103,7 @@ TEST(SplitCommand, PrintsCountsAndRefusesBadSizesBeforeWriting) {
         EXPECT_FALSE(vqtest::exists(dir.file("z1.txt")));
     }
     EXPECT_EQ(run("missing.txt"), 1);
-    EXPECT_EQ(readFile(capture.file("err")), "File not found.\n");
+    EXPECT_EQ(readFile(capture.file("err")), "veskoqindra-cli: missing.txt: File not found.\n");
     EXPECT_EQ(run(""), 2);
 }
 

@@ -38,10 +38,11 @@ std::vector<std::string> linesOf(const std::string& file) {
     return lines;
 }
 
+// The message names the program, then the file unless the text does.
 void expectRefused(const CliResult& r, const std::string& message) {
     EXPECT_FALSE(r.hung) << "the command hung";
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, message + "\n");
+    EXPECT_EQ(r.err, "veskoqindra-cli: " + message + "\n");
 }
 
 class Hostile : public ::testing::Test {
@@ -257,7 +258,7 @@ TEST_F(Hostile, ParameterFileThatIsNotGbk) {
 
 TEST_F(Hostile, FileNamesWithSpacesNewlinesRawBytesAndDashes) {
     const std::string names[] = {"with space.txt", "new\nline.txt", "\xff\xfe raw.txt",
-                                 "-dash.txt", "--help", "-"};
+                                 "-dash.txt", "--help", "./-"};
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
         writeFile(at(name), "x@y.cn\r\nx@y.cn");
@@ -281,21 +282,21 @@ TEST_F(Hostile, FileNamesWithSpacesNewlinesRawBytesAndDashes) {
     EXPECT_FALSE(vqtest::exists(at("never.txt")));
     // A missing file with a raw name is named in the message as it is.
     r = cli({"check", "--", "\xff gone.txt", "o.txt"});
-    expectRefused(r, "File not found.");
+    expectRefused(r, "\xff gone.txt: File not found.");
 }
 
 TEST_F(Hostile, FolderNamedLikeAList) {
     fs::create_directory(at("x.txt"));
     writeFile(at("a.txt"), "a@b.cn\r\na@b.cn\r\n");
-    expectRefused(cli({"merge", "x.txt", "a.txt", "o.txt"}), "File access denied.");
-    expectRefused(cli({"merge", "a.txt", "a.txt", "x.txt"}), "File access denied.");
-    expectRefused(cli({"check", "x.txt", "o.txt"}), "File access denied.");
+    expectRefused(cli({"merge", "x.txt", "a.txt", "o.txt"}), "x.txt: File access denied.");
+    expectRefused(cli({"merge", "a.txt", "a.txt", "x.txt"}), "x.txt: File access denied.");
+    expectRefused(cli({"check", "x.txt", "o.txt"}), "x.txt: File access denied.");
     expectRefused(cli({"check", "a.txt", "x.txt"}), "Cannot create file x.txt.");
-    expectRefused(cli({"split", "x.txt"}), "File access denied.");
-    expectRefused(cli({"filter", "--or", "a.txt", "x.txt", "r.txt"}), "File access denied.");
-    expectRefused(cli({"add", "x.txt", "n@n.cn"}), "File access denied.");
+    expectRefused(cli({"split", "x.txt"}), "x.txt: File access denied.");
+    expectRefused(cli({"filter", "--or", "a.txt", "x.txt", "r.txt"}), "x.txt: File access denied.");
+    expectRefused(cli({"add", "x.txt", "n@n.cn"}), "x.txt: File access denied.");
     expectRefused(cli({"filter", "--or", "--params", "x.txt", "a.txt", "m.txt", "r.txt"}),
-                  "File access denied.");
+                  "x.txt: File access denied.");
     EXPECT_TRUE(fs::is_directory(at("x.txt")));
     EXPECT_TRUE(fs::is_empty(at("x.txt")));
     EXPECT_EQ(readFile(at("a.txt")), "a@b.cn\r\na@b.cn\r\n");
@@ -333,12 +334,13 @@ TEST_F(Hostile, LinksFoldersFifosAndDevicesInTheMergedFolder) {
         SCOPED_TRACE(t.name);
         const std::string path = at(std::string("lists/") + t.name);
         t.make(path);
-        expectRefused(cli({"merge-folder", "lists", "out.txt"}), t.message);
+        const std::string refusal = path + ": " + t.message;
+        expectRefused(cli({"merge-folder", "lists", "out.txt"}), refusal);
         // Chosen as an input of the other commands, the same refusal.
-        expectRefused(cli({"merge", "--", path, "lists/a.txt", "o.txt"}), t.message);
-        expectRefused(cli({"check", "--", path, "o.txt"}), t.message);
-        expectRefused(cli({"filter", "--or", "--", path, "m.txt", "r.txt"}), t.message);
-        expectRefused(cli({"add", "--", path, "x"}), t.message);
+        expectRefused(cli({"merge", "--", path, "lists/a.txt", "o.txt"}), refusal);
+        expectRefused(cli({"check", "--", path, "o.txt"}), refusal);
+        expectRefused(cli({"filter", "--or", "--", path, "m.txt", "r.txt"}), refusal);
+        expectRefused(cli({"add", "--", path, "x"}), refusal);
         fs::remove(path);
     }
     EXPECT_EQ(readFile(at("lists/a.txt")), "A@B.CN\r\n");
@@ -349,14 +351,14 @@ TEST_F(Hostile, DevicesFifosAndLinkLoopsAsOutputs) {
     ASSERT_EQ(mkfifo(at("fifo.txt").c_str(), 0644), 0);
     // Writing a list to /dev/null is harmless; a full device reports it.
     EXPECT_EQ(cli({"merge", "a.txt", "a.txt", "/dev/null"}).status, 0);
-    expectRefused(cli({"merge", "a.txt", "a.txt", "/dev/full"}), "Disk full.");
-    expectRefused(cli({"check", "a.txt", "/dev/full"}), "Stream write error.");
-    // A FIFO is no list: refused at once, whether or not anyone reads it.
-    expectRefused(cli({"merge", "a.txt", "a.txt", "fifo.txt"}), "File access denied.");
+    expectRefused(cli({"merge", "a.txt", "a.txt", "/dev/full"}), "/dev/full: Disk full.");
+    expectRefused(cli({"check", "a.txt", "/dev/full"}), "/dev/full: Stream write error.");
+    // A FIFO nobody reads is refused at once, never waited for.
+    expectRefused(cli({"merge", "a.txt", "a.txt", "fifo.txt"}), "fifo.txt: File access denied.");
     expectRefused(cli({"check", "a.txt", "fifo.txt"}), "Cannot create file fifo.txt.");
     // A link that points at itself is no place for a list either.
     fs::create_symlink("loop.txt", at("loop.txt"));
-    expectRefused(cli({"merge", "a.txt", "a.txt", "loop.txt"}), "Invalid filename.");
+    expectRefused(cli({"merge", "a.txt", "a.txt", "loop.txt"}), "loop.txt: Invalid filename.");
     expectRefused(cli({"check", "a.txt", "loop.txt"}), "Cannot create file loop.txt.");
     EXPECT_TRUE(fs::is_symlink(at("loop.txt")));
 }
@@ -528,10 +530,10 @@ TEST_F(Hostile, AListAnotherProcessHolds) {
         // Held by a writer: nobody may read or write it.
         Holder writer([&] { return std::make_unique<vq::listio::TextAppender>(list); });
         ASSERT_TRUE(writer.holding());
-        expectRefused(cli({"merge", "list.txt", "list.txt", "o.txt"}), "I/O error 32.");
-        expectRefused(cli({"add", "list.txt", "x"}), "I/O error 32.");
+        expectRefused(cli({"merge", "list.txt", "list.txt", "o.txt"}), "list.txt: I/O error 32.");
+        expectRefused(cli({"add", "list.txt", "x"}), "list.txt: I/O error 32.");
         expectRefused(cli({"filter", "--or", "--params", "list.txt", "list.txt", "m.txt", "r.txt"}),
-                      "I/O error 32.");
+                      "list.txt: I/O error 32.");
         EXPECT_THROW(vq::listio::TextReader{list}, vq::EInOutError);
     }
     {
@@ -539,9 +541,9 @@ TEST_F(Hostile, AListAnotherProcessHolds) {
         Holder reader([&] { return std::make_unique<vq::listio::TextReader>(list); });
         ASSERT_TRUE(reader.holding());
         EXPECT_EQ(cli({"merge", "list.txt", "list.txt", "o.txt"}).status, 0);
-        expectRefused(cli({"add", "list.txt", "x"}), "I/O error 32.");
+        expectRefused(cli({"add", "list.txt", "x"}), "list.txt: I/O error 32.");
         expectRefused(cli({"check", "o.txt", "list.txt"}), "Cannot create file list.txt.");
-        expectRefused(cli({"merge", "o.txt", "o.txt", "list.txt"}), "I/O error 32.");
+        expectRefused(cli({"merge", "o.txt", "o.txt", "list.txt"}), "list.txt: I/O error 32.");
     }
     EXPECT_EQ(readFile(list), "a@b.cn\r\na@b.cn\r\n");
     // Once the other process has let go, the list is free again.
