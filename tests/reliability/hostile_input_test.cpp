@@ -469,9 +469,9 @@ TEST_F(Hostile, AFullDisk) {
         while (write(fill, page.data(), page.size()) > 0) {
         }
         close(fill);
-        expectRefused(cli({"add", list, "new@example.cn"}), "Disk full.");
+        expectRefused(cli({"add", list, "new@example.cn"}), list + ": Disk full.");
         EXPECT_EQ(readFile(list), before);
-        expectRefused(cli({"check", list, list}), "Stream write error.");
+        expectRefused(cli({"check", list, list}), list + ": Stream write error.");
         EXPECT_EQ(readFile(list), before);
         std::vector<std::string> names;
         for (const auto& e : fs::directory_iterator(disk))
