@@ -3,6 +3,7 @@
 // `veskoqindra-cli check IN OUT`, for timing side by side with it.
 //   check_window IN OUT
 // Prints the outcome message and the three statistics labels.
+#include "answering_services.h"
 #include "app/Unit1.h"
 #include "checking/check_state.h"
 #include "platform/services.h"
@@ -12,33 +13,7 @@
 #include <QLabel>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <filesystem>
-
-namespace {
-
-// Answers the file dialogs in order and remembers the last message.
-class AnsweringServices : public vq::platform::Services {
-public:
-    std::deque<std::string> names;
-    QString message;
-    bool runFileDialog(vq::platform::FileDialog& d, QWidget*) override {
-        if (names.empty()) return false;
-        d.fileName = names.front();
-        names.pop_front();
-        return true;
-    }
-    void information(QWidget*, const QString& text) override { message = text; }
-    bool confirm(QWidget*, const QString&) override { return true; }
-    std::optional<QString> inputBox(QWidget*, const QString&, const QString&,
-                                    const QString&) override {
-        return std::nullopt;
-    }
-    void openDocument(QWidget*, const QString&, const QString&) override {}
-    void errorBox(QWidget*, const QString& text) override { message = text; }
-};
-
-} // namespace
 
 int main(int argc, char** argv) {
     if (argc != 3) {

@@ -6,6 +6,7 @@
 // Prints the four statistics labels, or the error box's text.
 //   filter_window engine or|and P
 // Prints the bytes the rule's matcher holds for the rows of P.
+#include "answering_services.h"
 #include "app/Unit1.h"
 #include "filtering/engine.h"
 #include "filtering/parameter_list.h"
@@ -17,33 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <filesystem>
-
-namespace {
-
-// Answers the file dialogs in order and remembers the last message.
-class AnsweringServices : public vq::platform::Services {
-public:
-    std::deque<std::string> names;
-    QString message;
-    bool runFileDialog(vq::platform::FileDialog& d, QWidget*) override {
-        if (names.empty()) return false;
-        d.fileName = names.front();
-        names.pop_front();
-        return true;
-    }
-    void information(QWidget*, const QString& text) override { message = text; }
-    bool confirm(QWidget*, const QString&) override { return true; }
-    std::optional<QString> inputBox(QWidget*, const QString&, const QString&,
-                                    const QString&) override {
-        return std::nullopt;
-    }
-    void openDocument(QWidget*, const QString&, const QString&) override {}
-    void errorBox(QWidget*, const QString& text) override { message = text; }
-};
-
-} // namespace
 
 int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "engine") == 0) {

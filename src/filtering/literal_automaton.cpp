@@ -3,9 +3,14 @@
 #include <algorithm>
 #include <numeric>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vq::filtering {
 
-LiteralAutomaton::LiteralAutomaton(const std::vector<std::string_view>& literals) {
+LiteralAutomaton::LiteralAutomaton(const std::vector<std::string_view>& literals,
+                                   std::size_t denseBytes) {
     // Only the bytes the literals hold get a class of their own, in byte
     // order, so that sorted literals give each state its children in order.
     std::array<bool, 256> used{};
@@ -85,6 +90,50 @@ LiteralAutomaton::LiteralAutomaton(const std::vector<std::string_view>& literals
             queue.push_back(child);
         }
     }
+    for (std::uint32_t k = firstChild_[0]; k < firstChild_[1] && starts_.size() <= 3; ++k)
+        for (unsigned b = 0; b < 256; ++b)
+            if (class_[b] == childClass_[k]) starts_.push_back(static_cast<unsigned char>(b));
+    if (starts_.size() > 3)
+        starts_.clear();
+    else if (!starts_.empty())
+        starts_.resize(3, starts_.front());
+    endsHere_.resize(states);
+    for (std::size_t s = 1; s < states; ++s)
+        endsHere_[s] = id_[s] != kNone || suffix_[s] != 0;
+
+    // The whole table, where it is small enough to stay mostly in the
+    // caches: a state's row is its children over its failure state's row,
+    // and failure states come earlier in breadth-first order.
+    if (states * classes * sizeof(std::uint32_t) > denseBytes || states > kState) return;
+    dense_.assign(states * classes, 0);
+    auto flagged = [&](std::uint32_t t) { return endsHere_[t] ? t | kEnds : t; };
+    for (std::uint16_t c = 1; c < classes; ++c)
+        dense_[c] = flagged(root_[c]);
+    for (const std::uint32_t s : queue) {
+        std::copy_n(dense_.begin() + static_cast<std::ptrdiff_t>(fail_[s] * classes), classes,
+                    dense_.begin() + static_cast<std::ptrdiff_t>(s * classes));
+        for (std::uint32_t k = firstChild_[s]; k < firstChild_[s + 1]; ++k)
+            dense_[s * classes + childClass_[k]] = flagged(childState_[k]);
+    }
+}
+
+std::size_t LiteralAutomaton::nextStart(const unsigned char* p, std::size_t i,
+                                        std::size_t n) const {
+    if (starts_.empty()) return i;
+#if defined(__SSE2__)
+    const __m128i a = _mm_set1_epi8(static_cast<char>(starts_[0])),
+                  b = _mm_set1_epi8(static_cast<char>(starts_[1])),
+                  c = _mm_set1_epi8(static_cast<char>(starts_[2]));
+    for (; i + 16 <= n; i += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const int m = _mm_movemask_epi8(_mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(x, a), _mm_cmpeq_epi8(x, b)), _mm_cmpeq_epi8(x, c)));
+        if (m) return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(m)));
+    }
+#endif
+    for (; i < n; ++i)
+        if (p[i] == starts_[0] || p[i] == starts_[1] || p[i] == starts_[2]) return i;
+    return n;
 }
 
 std::size_t LiteralAutomaton::memoryUse() const {

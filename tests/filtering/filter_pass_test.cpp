@@ -2,10 +2,12 @@
 // rules, the counts, failures, and the command-line companion.
 #include "filtering/engine.h"
 #include "filtering/filter_pass.h"
+#include "filtering/literal_automaton.h"
 #include "listio/errors.h"
 #include "listio/listio.h"
 #include "testutil.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <random>
@@ -184,6 +186,40 @@ TEST(FilterPass, ThousandsOfRowsFollowTheRule) {
     for (const auto& r : few)
         all += r;
     expectEveryPathFollowsTheRule(few, "a@" + all + "\r\nb@" + all.substr(1) + "\r\n");
+}
+
+TEST(LiteralAutomaton, FindsEveryEndWithAndWithoutTheWholeTable) {
+    using Found = std::vector<std::pair<std::uint32_t, std::size_t>>;
+    struct Case {
+        std::vector<std::string_view> literals;
+        std::string_view text;
+    } const cases[] = {
+        {{"he", "she", "his", "hers"}, "ushers and his hers"},
+        {{"a", "aa", "aaa"}, "aaaa"},
+        {{"ab", "ab", "b"}, "abab"}, // the same bytes twice: both ids
+        {{"\xB0\x5A", "\xFF", "x"}, "\xB0\x5A\xFFx\xB0"},
+        {{".cn", "@h1.", "@h12.cn", "h12"}, "u@h12.cn\ru@h1.com"},
+        {{"ab", "cd", "ef", "gh"},
+         "xabcdxefghxxxxxxxxxxxxxxxxxab"}, // too many first bytes to skip to
+        {{"@q"}, "xxxxxxxxxxxxxxxxxxxxxxxx@q@@qxxxxxxxxxxxx@q"},
+    };
+    for (const Case& c : cases) {
+        Found plain;
+        for (std::size_t end = 1; end <= c.text.size(); ++end)
+            for (std::uint32_t id = 0; id < c.literals.size(); ++id)
+                if (c.text.substr(0, end).ends_with(c.literals[id])) plain.emplace_back(id, end);
+        std::sort(plain.begin(), plain.end());
+        for (const std::size_t denseBytes : {std::size_t(0), LiteralAutomaton::kDenseBytes}) {
+            Found found;
+            LiteralAutomaton(c.literals, denseBytes)
+                .scan(c.text, [&](std::uint32_t id, std::size_t end) {
+                    found.emplace_back(id, end);
+                    return false;
+                });
+            std::sort(found.begin(), found.end());
+            EXPECT_EQ(found, plain) << c.text << (denseBytes ? " dense" : " sparse");
+        }
+    }
 }
 
 namespace {
