@@ -19,15 +19,15 @@ namespace vq::filtering {
 
 class ContainmentEngine {
 public:
-    // How lines are searched. Measured on address lists
+    // How lines are searched, as measured on address lists
     // (bench/filter_bench.sh): up to kFewRows rows, row by row over the
-    // batch; up to kMatcherRows, Vectorscan, the fastest there; beyond, an
-    // Aho-Corasick automaton, as fast as Vectorscan there and built in time
-    // that grows with the rows, where Vectorscan takes minutes for some
-    // sets of 40,000 rows. Tests choose each way.
+    // batch; up to kMatcherRows, Vectorscan; beyond, an Aho-Corasick
+    // automaton, faster there, and built in time that grows with the rows,
+    // where Vectorscan takes minutes for some sets of 40,000 rows. Tests
+    // choose each way.
     enum class Way { Auto, FewRows, Matcher, Automaton };
     static constexpr std::size_t kFewRows = 4;
-    static constexpr std::size_t kMatcherRows = 1000;
+    static constexpr std::size_t kMatcherRows = 100;
 
     // Built from the rows as they stand; later changes to them do not
     // reach it. Throws std::bad_alloc when the matcher cannot be built.
