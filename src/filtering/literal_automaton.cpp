@@ -139,8 +139,8 @@ std::size_t LiteralAutomaton::nextStart(const unsigned char* p, std::size_t i,
 std::size_t LiteralAutomaton::memoryUse() const {
     return sizeof(*this) +
            4 * (root_.size() + firstChild_.size() + childState_.size() + fail_.size() + id_.size() +
-                sameLiteral_.size() + suffix_.size()) +
-           2 * childClass_.size();
+                sameLiteral_.size() + suffix_.size() + dense_.size()) +
+           2 * childClass_.size() + endsHere_.size() / 8;
 }
 
 } // namespace vq::filtering
