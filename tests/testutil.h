@@ -39,7 +39,9 @@ inline std::string readFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-inline bool exists(const std::string& path) { return std::filesystem::exists(path); }
+inline bool exists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
 
 // The full name, exactly `length` bytes long, of `name` in a chain of
 // folders under `root`, which are created: a name just short enough to open,

@@ -34,7 +34,9 @@ int TGauge::percentDone() const {
     return static_cast<int>((progress_ - min_) * 100 / span);
 }
 
-QString TGauge::text() const { return QStringLiteral("%1%").arg(percentDone()); }
+QString TGauge::text() const {
+    return QStringLiteral("%1%").arg(percentDone());
+}
 
 void TGauge::paintEvent(QPaintEvent*) {
     QPainter p(this);

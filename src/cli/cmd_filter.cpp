@@ -43,8 +43,8 @@ int runFilter(const std::vector<std::string>& args) {
                     std::make_move_iterator(imported.end()));
     }
     // No rows at all is the fresh list's single empty row.
-    const auto counts = vq::filtering::filterList(files.inputs[0], files.outputs[0],
-                                                  files.outputs[1], *rule, rows);
+    const auto counts =
+        vq::filtering::filterList(files.inputs[0], files.outputs[0], files.outputs[1], *rule, rows);
     vq::cli::finishRun();
     vq::cli::printCount("过滤总数", counts.read);
     vq::cli::printCount("符合条件", counts.matching);

@@ -380,7 +380,8 @@ int64_t countCr(const char* p, std::size_t n) {
         __m128i lanes = zero;
         for (std::size_t k = 0; k < steps; ++k, i += 16)
             lanes = _mm_sub_epi8(
-                lanes, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), cr));
+                lanes,
+                _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), cr));
         const __m128i sums = _mm_sad_epu8(lanes, zero);
         count += _mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4);
     }

@@ -15,8 +15,8 @@
 namespace vqtest {
 
 struct CliResult {
-    int status = -1;     // exit status; -1 when killed by a signal
-    bool hung = false;   // the watchdog had to end it
+    int status = -1;   // exit status; -1 when killed by a signal
+    bool hung = false; // the watchdog had to end it
     std::string out, err;
 };
 
@@ -37,7 +37,8 @@ inline CliResult runCliIn(const std::string& folder, std::vector<std::string> ar
         dup2(out, 1);
         dup2(err, 2);
         std::vector<char*> argv{const_cast<char*>(VQ_CLI_PATH)};
-        for (auto& a : args) argv.push_back(a.data());
+        for (auto& a : args)
+            argv.push_back(a.data());
         argv.push_back(nullptr);
         alarm(watchdogSeconds); // survives exec; SIGALRM ends a hung command
         execv(VQ_CLI_PATH, argv.data());

@@ -37,14 +37,19 @@ using vq::listio::faults::Op;
 const Op kOps[] = {Op::Open, Op::Read, Op::Write, Op::Sync, Op::Close, Op::Rename};
 const int kErrnos[] = {EIO, ENOSPC, EACCES};
 
-QString fromUtf8(const std::string& s) { return QString::fromStdString(s); }
+QString fromUtf8(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 // What a text-file mode shows for each injected errno.
 QString textError(int err) {
     switch (err) {
-    case EACCES: return QStringLiteral("File access denied.");
-    case ENOSPC: return QStringLiteral("Disk full.");
-    default: return QStringLiteral("I/O error %1.").arg(1000 + err);
+    case EACCES:
+        return QStringLiteral("File access denied.");
+    case ENOSPC:
+        return QStringLiteral("Disk full.");
+    default:
+        return QStringLiteral("I/O error %1.").arg(1000 + err);
     }
 }
 
@@ -70,13 +75,13 @@ struct Output {
 
 struct Command {
     std::string name;
-    std::function<void()> prepare;    // before every run
-    std::function<void()> run;        // the click, until the command has ended
-    std::vector<std::string> inputs;  // never changed
+    std::function<void()> prepare;   // before every run
+    std::function<void()> run;       // the click, until the command has ended
+    std::vector<std::string> inputs; // never changed
     std::vector<Output> outputs;
-    QStringList success;              // messages of a run without failure
+    QStringList success;                                  // messages of a run without failure
     std::function<QString(const Call&, int err)> failure; // empty: the command recovers
-    QString fullDisk;                 // the error when the disk fills up
+    QString fullDisk;                                     // the error when the disk fills up
     std::function<void(bool failed)> settled;
 };
 
@@ -93,7 +98,8 @@ protected:
 
     std::map<std::string, std::string> snapshot(const std::vector<std::string>& files) {
         std::map<std::string, std::string> m;
-        for (const auto& f : files) m[f] = vqtest::readFile(f);
+        for (const auto& f : files)
+            m[f] = vqtest::readFile(f);
         return m;
     }
 
@@ -168,7 +174,8 @@ protected:
         c.run();
         verify(c, {}, UINT64_MAX, before);
         std::map<Op, int> counts;
-        for (Op op : kOps) counts[op] = injector.count(op);
+        for (Op op : kOps)
+            counts[op] = injector.count(op);
         EXPECT_GT(counts[Op::Open], 0);
 
         for (Op op : kOps) {
@@ -189,7 +196,8 @@ protected:
         }
 
         std::size_t largest = 0;
-        for (const Output& o : c.outputs) largest = std::max(largest, o.full.size());
+        for (const Output& o : c.outputs)
+            largest = std::max(largest, o.full.size());
         for (uint64_t limit = 0; limit <= largest; ++limit) {
             SCOPED_TRACE("files limited to " + std::to_string(limit) + " bytes");
             before = start();
@@ -258,7 +266,8 @@ TEST_F(FaultSweep, Splitter) {
     c.name = "splitter";
     c.prepare = [&] {
         vqtest::writeFile(in, "l1\r\nl2\r\nl3\r\nl4\r\nl5");
-        for (const char* f : {"part1.txt", "part2.txt", "part3.txt"}) fs::remove(dir.file(f));
+        for (const char* f : {"part1.txt", "part2.txt", "part3.txt"})
+            fs::remove(dir.file(f));
     };
     c.run = [] { Form1->N5->trigger(); };
     c.inputs = {in};
@@ -372,33 +381,34 @@ TEST_F(FaultSweep, ParameterImportAndExport) {
     Command import;
     import.name = "parameter import";
     import.prepare = reset;
-    import.run = [] { Form1->N18->trigger(); };
-    import.inputs = {params};
-    // The file is counted with the text-file reader (its first opening),
-    // then loaded whole (its second).
-    import.failure = [params](const Call& call, int err) {
-        if (call.opening < 2) return textError(err);
-        if (call.op == Op::Open) return fromUtf8("Cannot open file " + params + ".");
-        return QStringLiteral("Stream read error.");
-    };
-    import.settled = [list](bool failed) {
-        const auto expected = failed ? std::vector<std::string>{".old"}
-                                     : std::vector<std::string>{".cn", " ", ".com"};
-        EXPECT_EQ(list->list().shownRows(), expected) << "a failed import changed the list";
-        EXPECT_EQ(list->list().parameterCount(), failed ? 1 : 3);
-    };
-    sweep(import);
+    import.run = [] { Form1->N18->trigger();
+};
+import.inputs = {params};
+// The file is counted with the text-file reader (its first opening),
+// then loaded whole (its second).
+import.failure = [params](const Call& call, int err) { if (call.opening < 2) return textError(err);
+if (call.op == Op::Open) return fromUtf8("Cannot open file " + params + ".");
+return QStringLiteral("Stream read error.");
+}; // namespace
+import.settled = [list](bool failed) {
+    const auto expected =
+        failed ? std::vector<std::string>{".old"} : std::vector<std::string>{".cn", " ", ".com"};
+EXPECT_EQ(list->list().shownRows(), expected) << "a failed import changed the list";
+EXPECT_EQ(list->list().parameterCount(), failed ? 1 : 3);
+}
+;
+sweep(import);
 
-    Command exporting;
-    exporting.name = "parameter export";
-    exporting.prepare = reset;
-    exporting.run = [] { Form1->N19->trigger(); };
-    exporting.outputs = {{exported, ".old\r\n", Kind::WholeFile, "old\r\n"}};
-    exporting.failure = [exported](const Call& call, int err) {
-        return saverError(call, err, exported);
-    };
-    exporting.fullDisk = QStringLiteral("Stream write error.");
-    sweep(exporting);
+Command exporting;
+exporting.name = "parameter export";
+exporting.prepare = reset;
+exporting.run = [] { Form1->N19->trigger(); };
+exporting.outputs = {{exported, ".old\r\n", Kind::WholeFile, "old\r\n"}};
+exporting.failure = [exported](const Call& call, int err) {
+    return saverError(call, err, exported);
+};
+exporting.fullDisk = QStringLiteral("Stream write error.");
+sweep(exporting);
 }
 
 TEST_F(FaultSweep, FolderMerge) {

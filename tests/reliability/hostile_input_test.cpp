@@ -33,7 +33,8 @@ using vqtest::writeFile;
 std::vector<std::string> linesOf(const std::string& file) {
     vq::listio::TextReader r(file);
     std::vector<std::string> lines;
-    while (!r.atEnd()) lines.emplace_back(r.readLine());
+    while (!r.atEnd())
+        lines.emplace_back(r.readLine());
     r.close();
     return lines;
 }
@@ -47,7 +48,9 @@ void expectRefused(const CliResult& r, const std::string& message) {
 
 class Hostile : public ::testing::Test {
 protected:
-    CliResult cli(std::vector<std::string> args) { return vqtest::runCliIn(dir.path(), std::move(args)); }
+    CliResult cli(std::vector<std::string> args) {
+        return vqtest::runCliIn(dir.path(), std::move(args));
+    }
     std::string at(const std::string& name) const { return dir.file(name); }
     vqtest::TempDir dir;
 };
@@ -80,7 +83,8 @@ TEST_F(Hostile, EmptyAndOneByteListsThroughEveryCommand) {
                      std::to_string(t.bytes.empty() ? -1 : static_cast<unsigned char>(t.bytes[0])));
         const std::size_t lines = t.joined.empty() ? 0 : 1;
         writeFile(at("t.txt"), t.bytes);
-        for (const char* f : {"out.txt", "m.txt", "r.txt", "p1.txt", "p2.txt"}) fs::remove(at(f));
+        for (const char* f : {"out.txt", "m.txt", "r.txt", "p1.txt", "p2.txt"})
+            fs::remove(at(f));
 
         CliResult r = cli({"merge", "t.txt", "t.txt", "out.txt"});
         EXPECT_EQ(r.status, 0) << r.err;
@@ -130,7 +134,8 @@ TEST_F(Hostile, NulAndEndOfFileMarksEverywhere) {
     EXPECT_EQ(readFile(at("r.txt")), "x\0y@z.com\r\n"s);
 
     vq::maintenance::mergeFiles(at("l.txt"), at("l.txt"), at("out.txt"));
-    EXPECT_EQ(readFile(at("out.txt")), "\0\0a@B.CN\0\r\nx\0y@z.com\r\n\0\0a@B.CN\0\r\nx\0y@z.com\r\n"s);
+    EXPECT_EQ(readFile(at("out.txt")),
+              "\0\0a@B.CN\0\r\nx\0y@z.com\r\n\0\0a@B.CN\0\r\nx\0y@z.com\r\n"s);
 
     // As a parameter file the loader's text ends at the first NUL: no
     // parameter at all, so the list is the fresh one-empty-row list.
@@ -149,7 +154,8 @@ TEST_F(Hostile, NulAndEndOfFileMarksEverywhere) {
 TEST_F(Hostile, BinaryFileKeepsEveryCommandConsistent) {
     std::mt19937 random(20240607);
     std::string bin(256 * 1024, '\0');
-    for (char& c : bin) c = static_cast<char>(random());
+    for (char& c : bin)
+        c = static_cast<char>(random());
     // One end-of-file mark three quarters in: the data ends there, and the
     // lines before it are what every command sees.
     for (char& c : bin)
@@ -245,7 +251,8 @@ TEST_F(Hostile, ParameterFileThatIsNotGbk) {
     writeFile(at("p.txt"), rows);
     vq::filtering::ParameterList list;
     list.importFile(at("p.txt"));
-    EXPECT_EQ(list.shownRows(), (std::vector<std::string>{"\x81", "\xff\xfe\x80x", ".c\xa1", "\x80\x80"}));
+    EXPECT_EQ(list.shownRows(),
+              (std::vector<std::string>{"\x81", "\xff\xfe\x80x", ".c\xa1", "\x80\x80"}));
     list.exportFile(at("back.txt"));
     EXPECT_EQ(readFile(at("back.txt")), rows + "\r\n");
 
@@ -258,7 +265,7 @@ TEST_F(Hostile, ParameterFileThatIsNotGbk) {
 
 TEST_F(Hostile, FileNamesWithSpacesNewlinesRawBytesAndDashes) {
     const std::string names[] = {"with space.txt", "new\nline.txt", "\xff\xfe raw.txt",
-                                 "-dash.txt", "--help", "./-"};
+                                 "-dash.txt",      "--help",        "./-"};
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
         writeFile(at(name), "x@y.cn\r\nx@y.cn");
@@ -306,7 +313,7 @@ TEST_F(Hostile, LinksFoldersFifosAndDevicesInTheMergedFolder) {
     fs::create_directories(at("lists/sub"));
     writeFile(at("lists/a.txt"), "A@B.CN\r\n");
     writeFile(at("lists/sub/deep.txt"), "deep@x.cn\r\n");
-    fs::create_directory(at("lists/folder.txt"));           // a folder: skipped
+    fs::create_directory(at("lists/folder.txt"));              // a folder: skipped
     fs::create_directory_symlink("sub", at("lists/link.txt")); // a link to one: skipped too
     CliResult r = cli({"merge-folder", "lists", "out.txt"});
     EXPECT_EQ(r.status, 0) << r.err;
