@@ -5,7 +5,8 @@
 # fastest order-keeping one-liner) and `LC_ALL=C sort -u` (different order,
 # the usual alternative). Median of RUNS runs each, interleaved, with the
 # list in the page cache; CPU time (user + system, which a busy machine
-# disturbs less than the wall clock) and peak memory from GNU time.
+# disturbs less than the wall clock), peak memory and minor page faults
+# from GNU time.
 #   bench/check_bench.sh [LINES]            default 10000000
 # Environment: RUNS (default 3), BUILD_DIR (default build-bench-check),
 # VQ_BENCH_DIR (default /tmp/vq-bench; the list is made there once).
@@ -57,26 +58,32 @@ for name in "${order[@]}"; do : > "$dir/check-$name.times"; done
 for ((i = 0; i < RUNS; i++)); do
   for name in "${order[@]}"; do
     rm -f "$out"
-    /usr/bin/time -f '%e %M %U %S' -o "$dir/check-time.out" sh -c "${cmds[$name]}"
+    /usr/bin/time -f '%e %M %U %S %R' -o "$dir/check-time.out" sh -c "${cmds[$name]}"
     cat "$dir/check-time.out" >> "$dir/check-$name.times"
   done
 done
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-declare -A secs cpu mem
+declare -A secs cpu mem faults
 for name in "${order[@]}"; do
   secs[$name]=$(cut -d' ' -f1 "$dir/check-$name.times" | median)
   cpu[$name]=$(awk '{ print $3 + $4 }' "$dir/check-$name.times" | median)
   mem[$name]=$(cut -d' ' -f2 "$dir/check-$name.times" | sort -n | tail -1)
+  faults[$name]=$(cut -d' ' -f5 "$dir/check-$name.times" | median)
 done
 
+size=$(stat -c %s "$list")
 echo
-echo "$(wc -l < "$list") lines, $(du -m "$list" | cut -f1) MiB, load $(cut -d' ' -f1-3 /proc/loadavg)"
-printf '%-8s %9s %9s %9s %10s %10s\n' "" "wall s" "cpu s" "peak MiB" "perl / x" "sort / x"
+echo "$(lscpu | sed -n 's/^Model name: *//p' | head -1), $(nproc) CPUs"
+echo "$(wc -l < "$list") lines, $(awk -v b="$size" 'BEGIN { printf "%.0f", b / 1048576 }') MiB," \
+  "load $(cut -d' ' -f1-3 /proc/loadavg)"
+printf '%-8s %9s %9s %9s %7s %11s %10s %10s\n' \
+  "" "wall s" "cpu s" "peak MiB" "/ list" "minor flt" "perl / x" "sort / x"
 for name in "${order[@]}"; do
   awk -v n="$name" -v t="${secs[$name]}" -v c="${cpu[$name]}" -v m="${mem[$name]}" \
-    -v p="${secs[perl]}" -v s="${secs[sort]}" \
-    'BEGIN { printf "%-8s %9.3f %9.3f %9.0f %10.2f %10.2f\n", n, t, c, m / 1024, p / t, s / t }'
+    -v f="${faults[$name]}" -v b="$size" -v p="${secs[perl]}" -v s="${secs[sort]}" \
+    'BEGIN { printf "%-8s %9.3f %9.3f %9.0f %7.2f %11d %10.2f %10.2f\n",
+             n, t, c, m / 1024, m * 1024 / b, f, p / t, s / t }'
 done
 awk -v w="${secs[window]}" -v c="${secs[cli]}" 'BEGIN { printf "window / cli (wall): %.2fx\n", w / c }'
 echo "cli = veskoqindra-cli check; window = the same check from the main window (offscreen);"

@@ -17,7 +17,9 @@ using namespace vq::checking;
 
 namespace {
 
-uint64_t poorHash(const char*, std::size_t size) { return size & 3; }
+uint64_t poorHash(const char*, std::size_t size) {
+    return size & 3;
+}
 
 // firstSeen[i]: line i is the first of its kind, by the quadratic rule.
 void checkIndex(KeptLines& grid, const std::vector<std::string>& lines,
@@ -25,7 +27,8 @@ void checkIndex(KeptLines& grid, const std::vector<std::string>& lines,
                 int64_t expect) {
     grid.clear();
     grid.expectLines(expect);
-    for (std::size_t i = 0; i < lines.size(); ++i) FUZZ_CHECK(grid.insert(lines[i]) == firstSeen[i]);
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        FUZZ_CHECK(grid.insert(lines[i]) == firstSeen[i]);
     FUZZ_CHECK(grid.size() == static_cast<int64_t>(kept.size()));
     FUZZ_CHECK(grid.text() == naive::joinCrLf(kept));
 }
@@ -56,6 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     checkIndex(good, lines, firstSeen, keptAll, expect);
     KeptLines poor(&poorHash);
     checkIndex(poor, lines, firstSeen, keptAll, expect);
+    KeptLines poorWide(&poorHash, true);
+    checkIndex(poorWide, lines, firstSeen, keptAll, expect);
 
     // The pass on a file: stopped after line stopAt (0: never stopped).
     const std::string input = fuzzutil::scratch("in.txt");

@@ -1,5 +1,7 @@
 #include "checking/kept_lines.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 #include <sys/mman.h>
@@ -8,10 +10,12 @@ namespace vq::checking {
 
 namespace {
 
-constexpr std::size_t kOffsetBits = 40;
-constexpr uint64_t kOffsetMask = (uint64_t(1) << kOffsetBits) - 1;
-// Rows must start below this offset to fit a slot (1 TiB of kept text).
-constexpr std::size_t kArenaLimit = std::size_t(kOffsetMask) - 1;
+// Offset bits of a wide slot: rows must start below 1 TiB of kept text.
+constexpr unsigned kWideOffsetBits = 40;
+constexpr std::size_t kArenaLimit = (std::size_t(1) << kWideOffsetBits) - 2;
+// A narrow slot keeps at least this many hash bits; an arena that would
+// leave fewer gets wide slots.
+constexpr unsigned kFewestNarrowTagBits = 2;
 constexpr std::size_t kFirstArena = std::size_t(1) << 20;
 constexpr std::size_t kFewestSlots = 1024;
 // An index sized up front from the line total stops here (128 MiB); a list
@@ -71,25 +75,48 @@ uint64_t hashLine(const char* p, std::size_t n) {
 
 namespace {
 
+constexpr std::size_t kHugePage = std::size_t(2) << 20;
+
+std::size_t roundUp(std::size_t bytes, std::size_t unit) {
+    return (bytes + unit - 1) / unit * unit;
+}
+
 // Arena and index are anonymous mappings of their own: a fresh index reads
-// as zero without a pass over it, a grown arena is remapped rather than
-// copied, and clear() hands the memory straight back to the system. (Huge
-// pages were tried: the kernel's compaction for them cost more system time
-// than the TLB misses they saved.)
-void* mapOrGrow(void* old, std::size_t oldBytes, std::size_t bytes) {
-    void* p =
-        old ? ::mremap(old, oldBytes, bytes, MREMAP_MAYMOVE)
-            : ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+// as zero without a pass over it, and clear() hands the memory straight back
+// to the system. Large ones are aligned to huge pages and asked for them:
+// lookups land at random all over both, and with 4 KiB pages nearly every
+// one also misses the TLB and every 4 KiB touched is a page fault of its own.
+// Where the kernel offers no huge pages the advice is ignored.
+void* mapFresh(std::size_t& bytes) {
+    const bool huge = bytes >= kHugePage;
+    if (huge) bytes = roundUp(bytes, kHugePage);
+    const std::size_t span = huge ? bytes + kHugePage : bytes;
+    void* p = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) throw std::bad_alloc();
+    if (!huge) return p;
+    auto* start = static_cast<char*>(p);
+    auto* aligned =
+        reinterpret_cast<char*>(roundUp(reinterpret_cast<std::uintptr_t>(start), kHugePage));
+    if (aligned > start) ::munmap(start, static_cast<std::size_t>(aligned - start));
+    if (aligned + bytes < start + span)
+        ::munmap(aligned + bytes, static_cast<std::size_t>(start + span - (aligned + bytes)));
+    ::madvise(aligned, bytes, MADV_HUGEPAGE);
+    return aligned;
+}
+
+// A grown arena keeps its pages: they are moved, not copied, to the start of
+// a fresh aligned mapping.
+void* grow(void* old, std::size_t oldBytes, std::size_t& bytes) {
+    void* p = mapFresh(bytes);
+    if (old && ::mremap(old, oldBytes, oldBytes, MREMAP_MAYMOVE | MREMAP_FIXED, p) == MAP_FAILED) {
+        ::munmap(p, bytes);
+        throw std::bad_alloc();
+    }
     return p;
 }
 
 void unmap(void* p, std::size_t bytes) {
     if (p) ::munmap(p, bytes);
-}
-
-inline uint64_t tagOf(uint64_t hash) {
-    return hash >> kOffsetBits;
 }
 
 std::size_t slotsFor(int64_t lines) {
@@ -108,19 +135,45 @@ KeptLines::~KeptLines() {
 }
 
 void KeptLines::clear() {
+    dropIndex();
     unmap(arena_, capacity_);
-    unmap(slots_, slots_ ? (mask_ + 1) * sizeof(uint64_t) : 0);
     arena_ = nullptr;
-    slots_ = nullptr;
     used_ = capacity_ = 0;
-    mask_ = 0;
     rows_ = 0;
 }
 
-void KeptLines::expectLines(int64_t lines) {
+void KeptLines::dropIndex() {
+    unmap(slots_, slots_ ? (mask_ + 1) << slotShift_ : 0);
+    slots_ = nullptr;
+    mask_ = 0;
+}
+
+void KeptLines::expectLines(int64_t lines, uint64_t bytes) {
     if (lines <= 0) return;
+    // Every kept row is a line of the list with CR LF in place of its line
+    // end (at least one byte in the list, none after the last line), so the
+    // list's size plus a byte a line is room for all of them: the arena is
+    // mapped once, and only the pages written to are ever given memory. It
+    // comes first, since its size decides the index's slots.
+    const uint64_t room = bytes + static_cast<uint64_t>(lines) + 2;
+    if (bytes > 0 && room < kArenaLimit && room > capacity_) {
+        try {
+            reserve(room);
+        } catch (const std::bad_alloc&) {
+            // A list larger than the memory may still have few distinct
+            // lines: the arena then grows as they come.
+        }
+    }
     std::size_t slots = slotsFor(lines);
     if (!slots_ || slots > mask_ + 1) resizeIndex(slots);
+}
+
+void KeptLines::reserve(std::size_t bytes) {
+    arena_ = static_cast<char*>(grow(arena_, capacity_, bytes));
+    capacity_ = bytes;
+    // Narrow slots hold offsets only up to their width: a larger arena
+    // needs the index rebuilt with wider offsets.
+    if (slots_ && slotShift_ == 2 && (capacity_ >> offsetBits_) != 0) resizeIndex(mask_ + 1);
 }
 
 bool KeptLines::sameAt(std::size_t offset, std::string_view line) const {
@@ -133,35 +186,42 @@ bool KeptLines::sameAt(std::size_t offset, std::string_view line) const {
 }
 
 bool KeptLines::insert(std::string_view line, uint64_t hash) {
-    if (!slots_) resizeIndex(kFewestSlots);
-    // Grow before the index passes 70 % full.
-    if (static_cast<std::size_t>(rows_ + 1) * 10 > (mask_ + 1) * 7) resizeIndex((mask_ + 1) * 2);
-
-    const uint64_t tag = tagOf(hash);
-    std::size_t i = hash & mask_;
-    for (;;) {
-        const uint64_t slot = slots_[i];
-        if (slot == 0) break;
-        if ((slot >> kOffsetBits) == tag && sameAt((slot & kOffsetMask) - 1, line)) return false;
-        i = (i + 1) & mask_;
-    }
-    const std::size_t offset = used_;
-    append(line);
-    slots_[i] = (tag << kOffsetBits) | (uint64_t(offset) + 1);
-    ++rows_;
-    return true;
-}
-
-void KeptLines::append(std::string_view line) {
     const std::size_t need = line.size() + 2;
     if (used_ > kArenaLimit || need > kArenaLimit - used_) throw std::bad_alloc();
+    // Room first: growing the arena may rebuild the index.
     if (need > capacity_ - used_) {
         std::size_t cap = capacity_ ? capacity_ : kFirstArena;
         while (need > cap - used_)
             cap *= 2;
-        arena_ = static_cast<char*>(mapOrGrow(arena_, capacity_, cap));
-        capacity_ = cap;
+        reserve(cap);
     }
+    if (!slots_) resizeIndex(slotsFor(rows_ + 1));
+    // Grow before the index passes 70 % full.
+    if (static_cast<std::size_t>(rows_ + 1) * 10 > (mask_ + 1) * 7) resizeIndex((mask_ + 1) * 2);
+    return slotShift_ == 2 ? insertInto(static_cast<uint32_t*>(slots_), line, hash)
+                           : insertInto(static_cast<uint64_t*>(slots_), line, hash);
+}
+
+template <class Slot>
+bool KeptLines::insertInto(Slot* slots, std::string_view line, uint64_t hash) {
+    const uint64_t tag = tagOf(hash);
+    std::size_t i = hash & mask_;
+    for (;;) {
+        const uint64_t slot = slots[i];
+        if (slot == 0) break;
+        if ((slot >> offsetBits_) == tag && sameAt((slot & offsetMask_) - 1, line)) return false;
+        i = (i + 1) & mask_;
+    }
+    const std::size_t offset = used_;
+    append(line);
+    slots[i] = static_cast<Slot>((tag << offsetBits_) | (uint64_t(offset) + 1));
+    ++rows_;
+    return true;
+}
+
+// The caller has made room.
+void KeptLines::append(std::string_view line) {
+    const std::size_t need = line.size() + 2;
     std::memcpy(arena_ + used_, line.data(), line.size());
     arena_[used_ + line.size()] = '\r';
     arena_[used_ + line.size() + 1] = '\n';
@@ -169,11 +229,29 @@ void KeptLines::append(std::string_view line) {
 }
 
 void KeptLines::resizeIndex(std::size_t slots) {
+    // Offsets up to the arena's capacity must fit; what is left of a 4-byte
+    // slot holds hash bits, if enough are left.
+    const unsigned need = static_cast<unsigned>(std::bit_width(capacity_));
+    const bool narrow = !wideOnly_ && need + kFewestNarrowTagBits <= 32;
+    dropIndex();
+    slotShift_ = narrow ? 2 : 3;
+    offsetBits_ = narrow ? std::max(need, 1u) : kWideOffsetBits;
+    tagBits_ = (narrow ? 32 : 64) - offsetBits_;
+    offsetMask_ = (uint64_t(1) << offsetBits_) - 1;
     // Fresh anonymous pages read as zero: every slot starts free.
-    auto* fresh = static_cast<uint64_t*>(mapOrGrow(nullptr, 0, slots * sizeof(uint64_t)));
-    const std::size_t mask = slots - 1;
-    // The slots keep only part of each hash, so the rows are hashed again,
-    // walking the arena in order.
+    std::size_t bytes = slots << slotShift_;
+    void* fresh = mapFresh(bytes);
+    if (narrow)
+        rebuildInto(static_cast<uint32_t*>(fresh), slots - 1);
+    else
+        rebuildInto(static_cast<uint64_t*>(fresh), slots - 1);
+    slots_ = fresh;
+    mask_ = slots - 1;
+}
+
+// The slots keep only part of each hash, so the rows are hashed again,
+// walking the arena in order.
+template <class Slot> void KeptLines::rebuildInto(Slot* slots, std::size_t mask) {
     std::size_t pos = 0;
     while (pos < used_) {
         const char* start = arena_ + pos;
@@ -181,14 +259,11 @@ void KeptLines::resizeIndex(std::size_t slots) {
         const std::size_t n = static_cast<std::size_t>(cr - start);
         const uint64_t hash = hash_(start, n);
         std::size_t i = hash & mask;
-        while (fresh[i] != 0)
+        while (slots[i] != 0)
             i = (i + 1) & mask;
-        fresh[i] = (tagOf(hash) << kOffsetBits) | (uint64_t(pos) + 1);
+        slots[i] = static_cast<Slot>((tagOf(hash) << offsetBits_) | (uint64_t(pos) + 1));
         pos += n + 2;
     }
-    unmap(slots_, slots_ ? (mask_ + 1) * sizeof(uint64_t) : 0);
-    slots_ = fresh;
-    mask_ = mask;
 }
 
 } // namespace vq::checking

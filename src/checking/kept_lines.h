@@ -21,8 +21,9 @@ public:
 
     KeptLines() = default;
     // Tests give a poor hash here, so that lookups run into rows with the
-    // same hash and only the byte comparison tells them apart.
-    explicit KeptLines(LineHash hash) : hash_(hash) {}
+    // same hash and only the byte comparison tells them apart, and ask for
+    // the wide slots that only lists of gigabytes would otherwise get.
+    explicit KeptLines(LineHash hash, bool wideSlots = false) : hash_(hash), wideOnly_(wideSlots) {}
     ~KeptLines();
     KeptLines(const KeptLines&) = delete;
     KeptLines& operator=(const KeptLines&) = delete;
@@ -39,7 +40,8 @@ public:
     // first. A pass that hashes a few lines ahead hides most of the memory
     // latency of a large index this way.
     void prefetch(uint64_t hash) const {
-        if (slots_) __builtin_prefetch(slots_ + (hash & mask_));
+        if (slots_)
+            __builtin_prefetch(static_cast<const char*>(slots_) + ((hash & mask_) << slotShift_));
     }
 
     // Number of kept rows.
@@ -50,24 +52,39 @@ public:
     std::string_view text() const { return {arena_, used_}; }
 
     // Sizes the index for a list of about this many lines, so that a typical
-    // list is indexed without rebuilding the index as it fills.
-    void expectLines(int64_t lines);
+    // list is indexed without rebuilding the index as it fills, and, given
+    // the list's size in bytes, maps room for all its rows at once.
+    void expectLines(int64_t lines, uint64_t bytes = 0);
 
     // Empties the grid and gives its memory back.
     void clear();
+    // Gives the index's memory back and keeps the rows; a later insert
+    // builds the index again.
+    void dropIndex();
 
 private:
+    template <class Slot> bool insertInto(Slot* slots, std::string_view line, uint64_t hash);
+    template <class Slot> void rebuildInto(Slot* slots, std::size_t mask);
+    uint64_t tagOf(uint64_t hash) const { return tagBits_ ? hash >> (64 - tagBits_) : 0; }
     void append(std::string_view line);
+    void reserve(std::size_t bytes);
     void resizeIndex(std::size_t slots);
     bool sameAt(std::size_t offset, std::string_view line) const;
 
     LineHash hash_ = &hashLine;
+    bool wideOnly_ = false;
     char* arena_ = nullptr;
     std::size_t used_ = 0, capacity_ = 0;
-    // Each slot: the row's arena offset + 1 in the low 40 bits (0 = free),
-    // 24 more bits of its hash above, so most probes never touch the arena.
-    uint64_t* slots_ = nullptr;
-    std::size_t mask_ = 0; // slot count - 1; slot count is a power of two
+    // Each slot holds a row's arena offset + 1 in its low offsetBits_ bits
+    // (0 = free) and the top bits of the row's hash above them, so most
+    // probes never touch the arena. Slots are 4 bytes while the arena's
+    // offsets leave room for a few bits of hash there, 8 bytes beyond.
+    void* slots_ = nullptr;
+    std::size_t mask_ = 0;    // slot count - 1; slot count is a power of two
+    unsigned slotShift_ = 3;  // log2 of the slot's size in bytes
+    unsigned offsetBits_ = 0; // bits of a slot that hold the offset
+    unsigned tagBits_ = 0;    // bits of a slot that hold hash bits
+    uint64_t offsetMask_ = 0;
     int64_t rows_ = 0;
 };
 
