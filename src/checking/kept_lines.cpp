@@ -168,12 +168,22 @@ void KeptLines::expectLines(int64_t lines, uint64_t bytes) {
     if (!slots_ || slots > mask_ + 1) resizeIndex(slots);
 }
 
-void KeptLines::reserve(std::size_t bytes) {
+bool KeptLines::reserve(std::size_t bytes) {
     arena_ = static_cast<char*>(grow(arena_, capacity_, bytes));
     capacity_ = bytes;
     // Narrow slots hold offsets only up to their width: a larger arena
     // needs the index rebuilt with wider offsets.
-    if (slots_ && slotShift_ == 2 && (capacity_ >> offsetBits_) != 0) resizeIndex(mask_ + 1);
+    if (!slots_ || slotShift_ != 2 || (capacity_ >> offsetBits_) == 0) return false;
+    resizeIndex(mask_ + 1);
+    return true;
+}
+
+bool KeptLines::makeRoom(std::size_t need) {
+    if (used_ > kArenaLimit || need > kArenaLimit - used_) throw std::bad_alloc();
+    std::size_t cap = capacity_ ? capacity_ : kFirstArena;
+    while (need > cap - used_)
+        cap *= 2;
+    return reserve(cap);
 }
 
 bool KeptLines::sameAt(std::size_t offset, std::string_view line) const {
@@ -186,15 +196,6 @@ bool KeptLines::sameAt(std::size_t offset, std::string_view line) const {
 }
 
 bool KeptLines::insert(std::string_view line, uint64_t hash) {
-    const std::size_t need = line.size() + 2;
-    if (used_ > kArenaLimit || need > kArenaLimit - used_) throw std::bad_alloc();
-    // Room first: growing the arena may rebuild the index.
-    if (need > capacity_ - used_) {
-        std::size_t cap = capacity_ ? capacity_ : kFirstArena;
-        while (need > cap - used_)
-            cap *= 2;
-        reserve(cap);
-    }
     if (!slots_) resizeIndex(slotsFor(rows_ + 1));
     // Grow before the index passes 70 % full.
     if (static_cast<std::size_t>(rows_ + 1) * 10 > (mask_ + 1) * 7) resizeIndex((mask_ + 1) * 2);
@@ -212,6 +213,9 @@ bool KeptLines::insertInto(Slot* slots, std::string_view line, uint64_t hash) {
         if ((slot >> offsetBits_) == tag && sameAt((slot & offsetMask_) - 1, line)) return false;
         i = (i + 1) & mask_;
     }
+    // Only a new row needs room; growing the arena may rebuild the index
+    // with wider offsets, and the line is then looked up in the new one.
+    if (line.size() + 2 > capacity_ - used_ && makeRoom(line.size() + 2)) return insert(line, hash);
     const std::size_t offset = used_;
     append(line);
     slots[i] = static_cast<Slot>((tag << offsetBits_) | (uint64_t(offset) + 1));

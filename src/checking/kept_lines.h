@@ -67,7 +67,9 @@ private:
     template <class Slot> void rebuildInto(Slot* slots, std::size_t mask);
     uint64_t tagOf(uint64_t hash) const { return tagBits_ ? hash >> (64 - tagBits_) : 0; }
     void append(std::string_view line);
-    void reserve(std::size_t bytes);
+    // Both return whether the index was rebuilt.
+    bool reserve(std::size_t bytes);
+    bool makeRoom(std::size_t need);
     void resizeIndex(std::size_t slots);
     bool sameAt(std::size_t offset, std::string_view line) const;
 
