@@ -9,12 +9,14 @@
 # from GNU time.
 #   bench/check_bench.sh [LINES]            default 10000000
 # Environment: RUNS (default 3), BUILD_DIR (default build-bench-check),
-# VQ_BENCH_DIR (default /tmp/vq-bench; the list is made there once).
+# VQ_BENCH_DIR (default /tmp/vq-bench; the list is made there once),
+# SETTLE (default 5: seconds of pause before each timed command).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 lines=${1:-10000000}
 RUNS=${RUNS:-3}
+SETTLE=${SETTLE:-5}
 BUILD_DIR=${BUILD_DIR:-build-bench-check}
 dir=${VQ_BENCH_DIR:-/tmp/vq-bench}
 mkdir -p "$dir"
@@ -58,6 +60,11 @@ for name in "${order[@]}"; do : > "$dir/check-$name.times"; done
 for ((i = 0; i < RUNS; i++)); do
   for name in "${order[@]}"; do
     rm -f "$out"
+    # Memory a process has just freed is handed out again at once, but on a
+    # virtual machine memory left free for a few seconds goes back to the
+    # host and costs a fault there to get back: without a pause, whichever
+    # command follows the one that freed most would run on warm memory.
+    sleep "$SETTLE"
     /usr/bin/time -f '%e %M %U %S %R' -o "$dir/check-time.out" sh -c "${cmds[$name]}"
     cat "$dir/check-time.out" >> "$dir/check-$name.times"
   done
