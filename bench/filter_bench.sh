@@ -21,11 +21,11 @@ mkdir -p "$dir"
 
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVQ_BUILD_TESTS=OFF >/dev/null
 cmake --build "$BUILD_DIR" --target veskoqindra-cli vq_gui >/dev/null
-cmake -S bench/filter_window -B "$BUILD_DIR/filter_window" -G Ninja \
+cmake -S bench/window_drivers -B "$BUILD_DIR/window_drivers" -G Ninja \
   -DVQ_BUILD="$(realpath "$BUILD_DIR")" >/dev/null
-cmake --build "$BUILD_DIR/filter_window" >/dev/null
+cmake --build "$BUILD_DIR/window_drivers" --target filter_window >/dev/null
 cli=$(realpath "$BUILD_DIR/bin/veskoqindra-cli")
-window=$(realpath "$BUILD_DIR/filter_window/filter_window")
+window=$(realpath "$BUILD_DIR/window_drivers/filter_window")
 
 list="$dir/filter-$lines.txt"
 if [ ! -s "$list" ]; then
