@@ -67,16 +67,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string output = fuzzutil::scratch("out.txt");
     fuzzutil::writeBytes(input, file);
     fuzzutil::writeBytes(output, "old");
-    std::atomic<bool> abort{false};
-    CheckRun run{input, output, vq::listio::countLines(input), {}};
+    // Every line is reported; the report of line stopAt presses the stop.
+    struct StopAt : CheckListener {
+        int64_t at;
+        std::atomic<bool> stop{false};
+        explicit StopAt(int64_t line) : at(line) {}
+        void progress(int64_t read, int64_t) override {
+            if (read == at) stop = true;
+        }
+    } listener(stopAt);
+    CheckRun run{input, output, vq::listio::countLines(input), std::chrono::milliseconds(0)};
     FUZZ_CHECK(run.total == static_cast<int64_t>(lines.size()));
-    run.afterLine = [&](int64_t read) {
-        if (read == stopAt) abort = true;
-    };
-    CheckListener quiet;
     CheckCounts counts;
     KeptLines grid;
-    const Outcome outcome = removeDuplicates(run, grid, abort, quiet, counts);
+    const Outcome outcome = removeDuplicates(run, grid, listener.stop, listener, counts);
 
     const bool stopped = stopAt >= 1 && stopAt <= static_cast<int64_t>(lines.size());
     // A stop is seen before the next line; a stop on the last line ends the

@@ -2,7 +2,7 @@
 // The platform services of the window-path benchmark drivers: file dialogs
 // answered in order from the command line, the last message remembered, no
 // other dialog ever shown.
-#include "platform/services.h"
+#include "platform/ui/services.h"
 
 #include <deque>
 #include <string>

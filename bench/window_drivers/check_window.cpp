@@ -5,8 +5,8 @@
 // Prints the outcome message and the three statistics labels.
 #include "answering_services.h"
 #include "app/Unit1.h"
-#include "checking/check_state.h"
-#include "platform/services.h"
+#include "checking/ui/check_window.h"
+#include "platform/ui/services.h"
 
 #include <QAction>
 #include <QApplication>
@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
 
     createApplicationWindows();
     Form1->N6->trigger();
-    while (Form1->listCheck && Form1->listCheck->running)
+    while (Form1->listCheck().running())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     std::printf("%s\n地址总数\t%s\n删除重复\t%s\n有效地址\t%s\n",
                 answers.message.toUtf8().constData(), Form1->Label1->text().toUtf8().constData(),

@@ -10,7 +10,7 @@
 #include "app/Unit1.h"
 #include "filtering/engine.h"
 #include "filtering/parameter_list.h"
-#include "platform/services.h"
+#include "platform/ui/services.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,12 +1,17 @@
 #include "app/Unit1.h"
 
-#include "app/gauge.h"
-#include "app/toolbar_pictures.h"
+#include "checking/ui/Unit3.h"
+#include "checking/ui/check_window.h"
 #include "components/about.h"
-#include "filtering/parameter_grid.h"
+#include "components/design_fonts.h"
+#include "components/gauge.h"
+#include "components/toolbar_pictures.h"
+#include "filtering/ui/filter_commands.h"
+#include "filtering/ui/parameter_grid.h"
 #include "listio/errors.h"
-#include "maintenance/Unit2.h"
-#include "platform/fixed_colours.h"
+#include "maintenance/ui/Unit2.h"
+#include "maintenance/ui/list_commands.h"
+#include "platform/ui/fixed_colours.h"
 
 #include <QAction>
 #include <QApplication>
@@ -42,30 +47,9 @@ const QString kFeedback = QStringLiteral("mailto:veskoqindra@example.com");
 const QString kHelpFile = QStringLiteral("brevant.chm");
 const QString kHelpPages = QStringLiteral("brevant/index.html");
 
-// The design's fonts with the Linux faces that stand in for them.
-QFont formFont() {
-    QFont f;
-    f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                   QStringLiteral("DejaVu Sans"), QStringLiteral("WenQuanYi Micro Hei")});
-    f.setPixelSize(11);
-    return f;
-}
-
-QFont songFont(int px) {
-    QFont f;
-    f.setFamilies(
-        {QStringLiteral("SimSun"), QStringLiteral("宋体"), QStringLiteral("WenQuanYi Micro Hei")});
-    f.setPixelSize(px);
-    return f;
-}
-
-QFont arialFont(int px) {
-    QFont f;
-    f.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
-                   QStringLiteral("DejaVu Sans")});
-    f.setPixelSize(px);
-    return f;
-}
+using vq::components::arialFont;
+using vq::components::formFont;
+using vq::components::songFont;
 
 QFrame* panel(QWidget* parent, const char* name, QFrame::Shadow shadow) {
     auto* f = new QFrame(parent);
@@ -102,7 +86,7 @@ TForm1::TForm1(QWidget* parent)
       SaveDialog2(fileDialog(DialogKind::Save, "SaveDialog2")) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(vq::platform::kAppTitle);
-    setWindowIcon(vq::app::programIcon());
+    setWindowIcon(vq::components::programIcon());
     setFont(formFont());
     setAutoFillBackground(true);
 
@@ -133,9 +117,6 @@ TForm1::TForm1(QWidget* parent)
     buildParameterPanels();
     buildStatistics();
 
-    Button3.OnClick = [this] { Button3Click(); };
-    Button4.OnClick = [this] { Button4Click(); };
-
     createTaskbarIcon();
 
     // Outer size 610 x 398 on the design's desktop: a 602-pixel-wide client
@@ -151,7 +132,10 @@ TForm1::TForm1(QWidget* parent)
     FormCreate();
 }
 
-TForm1::~TForm1() = default;
+// The list check goes first: its worker may still be using the window.
+TForm1::~TForm1() {
+    listCheck_.reset();
+}
 
 void TForm1::wire(QAction* a, void (TForm1::*handler)()) {
     connect(a, &QAction::triggered, this,
@@ -224,24 +208,24 @@ void TForm1::buildToolbar() {
         QToolButton** button;
         const char* name;
         QString caption, hint;
-        vq::app::ToolPicture picture;
+        vq::components::ToolPicture picture;
         void (TForm1::*handler)();
     };
     const Tool tools[] = {
         {&SpeedButton5, "SpeedButton5", QStringLiteral("自动合并"), QStringLiteral("列表自动合并"),
-         vq::app::ToolPicture::AutoMerge, &TForm1::SpeedButton5Click},
+         vq::components::ToolPicture::AutoMerge, &TForm1::SpeedButton5Click},
         {&SpeedButton4, "SpeedButton4", QStringLiteral("自动分割"), QStringLiteral("列表自动分割"),
-         vq::app::ToolPicture::AutoSplit, &TForm1::SpeedButton4Click},
+         vq::components::ToolPicture::AutoSplit, &TForm1::SpeedButton4Click},
         {&SpeedButton3, "SpeedButton3", QStringLiteral("校验重复"), QStringLiteral("剔除重复电邮"),
-         vq::app::ToolPicture::CheckDuplicates, &TForm1::SpeedButton3Click},
+         vq::components::ToolPicture::CheckDuplicates, &TForm1::SpeedButton3Click},
         {&SpeedButton8, "SpeedButton8", QStringLiteral("或过滤"), QStringLiteral("或条件过滤"),
-         vq::app::ToolPicture::OrFilter, &TForm1::SpeedButton8Click},
+         vq::components::ToolPicture::OrFilter, &TForm1::SpeedButton8Click},
         {&SpeedButton6, "SpeedButton6", QStringLiteral("与过滤"), QStringLiteral("与条件过滤"),
-         vq::app::ToolPicture::AndFilter, &TForm1::SpeedButton6Click},
+         vq::components::ToolPicture::AndFilter, &TForm1::SpeedButton6Click},
         {&SpeedButton2, "SpeedButton2", QStringLiteral("如何使用"), QStringLiteral("如何使用软件"),
-         vq::app::ToolPicture::Help, &TForm1::SpeedButton2Click},
+         vq::components::ToolPicture::Help, &TForm1::SpeedButton2Click},
         {&SpeedButton9, "SpeedButton9", QStringLiteral("更新版本"), QStringLiteral("下载最新版本"),
-         vq::app::ToolPicture::Update, &TForm1::SpeedButton9Click},
+         vq::components::ToolPicture::Update, &TForm1::SpeedButton9Click},
     };
     int x = 2;
     for (const Tool& s : tools) {
@@ -249,7 +233,7 @@ void TForm1::buildToolbar() {
         b->setObjectName(QLatin1String(s.name));
         b->setText(s.caption);
         b->setToolTip(s.hint);
-        b->setIcon(QIcon(vq::app::toolbarPicture(s.picture)));
+        b->setIcon(QIcon(vq::components::toolbarPicture(s.picture)));
         b->setIconSize(QSize(32, 32));
         b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         b->setAutoRaise(true); // flat until the pointer is over it
@@ -274,43 +258,59 @@ void TForm1::buildParameterPanels() {
     row->addStretch(1);
     row->addWidget(Panel5);
 
-    auto side = [this](QFrame* host, QLabel*& heading, const char* headingName,
-                       const QString& headingText, int headingX, QLineEdit*& edit,
-                       const char* editName, const QString& editText, QPushButton*& button,
-                       const char* buttonName, void (TForm1::*addHandler)(), QTableView*& grid,
-                       const char* gridName, int gridWidth, QMenu* popup) {
-        heading = label(host, headingName, headingText);
+    struct Side {
+        QFrame* host;
+        QLabel** heading;
+        const char* headingName;
+        QString headingText;
+        int headingX;
+        QLineEdit** edit;
+        const char* editName;
+        QString editText;
+        QPushButton** button;
+        const char* buttonName;
+        void (TForm1::*addHandler)();
+        QTableView** grid;
+        const char* gridName;
+        int gridWidth;
+        QMenu* popup;
+    };
+    const Side sides[] = {
+        {Panel3, &StaticText1, "StaticText1", QStringLiteral("或条件过滤参数列表"), 56, &Edit1,
+         "Edit1", QStringLiteral(".cn"), &Button1, "Button1", &TForm1::Button1Click, &StringGrid2,
+         "StringGrid2", 223, PopupMenu1},
+        {Panel5, &StaticText2, "StaticText2", QStringLiteral("与条件过滤参数列表"), 64, &Edit2,
+         "Edit2", QStringLiteral(".com"), &Button2, "Button2", &TForm1::Button2Click, &StringGrid3,
+         "StringGrid3", 225, PopupMenu2},
+    };
+    for (const Side& s : sides) {
+        QLabel* heading = *s.heading = label(s.host, s.headingName, s.headingText);
         heading->setFont(songFont(12));
         makeBlue(heading);
-        heading->move(headingX, 8);
+        heading->move(s.headingX, 8);
         heading->adjustSize();
 
-        edit = new QLineEdit(editText, host);
-        edit->setObjectName(QLatin1String(editName));
+        QLineEdit* edit = *s.edit = new QLineEdit(s.editText, s.host);
+        edit->setObjectName(QLatin1String(s.editName));
         edit->setGeometry(8, 32, 161, 21);
         edit->setToolTip(QStringLiteral("待过滤邮址域名后缀"));
 
-        button = new QPushButton(QStringLiteral("添加参数"), host);
-        button->setObjectName(QLatin1String(buttonName));
+        QPushButton* button = *s.button = new QPushButton(QStringLiteral("添加参数"), s.host);
+        button->setObjectName(QLatin1String(s.buttonName));
         button->setGeometry(176, 29, 57, 25);
         button->setFont(songFont(12));
-        wire(button, addHandler);
+        wire(button, s.addHandler);
 
-        grid = createParameterGrid(host);
-        grid->setObjectName(QLatin1String(gridName));
-        grid->setGeometry(8, 64, gridWidth, 149);
+        QTableView* grid = *s.grid = createParameterGrid(s.host);
+        grid->setObjectName(QLatin1String(s.gridName));
+        grid->setGeometry(8, 64, s.gridWidth, 149);
         grid->setToolTip(QStringLiteral("单击鼠标右键可删除参数"));
         grid->setContextMenuPolicy(Qt::CustomContextMenu);
+        QMenu* popup = s.popup;
         connect(grid, &QWidget::customContextMenuRequested, this, [grid, popup](const QPoint& at) {
             popup->popup(grid->viewport()->mapToGlobal(at));
         });
-    };
-    side(Panel3, StaticText1, "StaticText1", QStringLiteral("或条件过滤参数列表"), 56, Edit1,
-         "Edit1", QStringLiteral(".cn"), Button1, "Button1", &TForm1::Button1Click, StringGrid2,
-         "StringGrid2", 223, PopupMenu1);
-    side(Panel5, StaticText2, "StaticText2", QStringLiteral("与条件过滤参数列表"), 64, Edit2,
-         "Edit2", QStringLiteral(".com"), Button2, "Button2", &TForm1::Button2Click, StringGrid3,
-         "StringGrid3", 225, PopupMenu2);
+    }
     QPalette white = Edit2->palette();
     white.setColor(QPalette::Base, Qt::white);
     white.setColor(QPalette::Text, Qt::black); // a dark palette's light text would vanish
@@ -446,4 +446,96 @@ void TForm1::SpeedButton2Click() {
 }
 void TForm1::SpeedButton9Click() {
     N10Click();
+}
+
+// ---- the commands: each hands its work to its feature's window code ----
+
+vq::checking::ListCheck& TForm1::listCheck() {
+    if (!listCheck_) {
+        vq::checking::CheckWindowParts parts;
+        parts.window = this;
+        parts.openDialog = &OpenDialog1;
+        parts.saveDialog = &SaveDialog1;
+        parts.total = Label1;
+        parts.duplicates = Label3;
+        parts.kept = Label6;
+        parts.gauge = Gauge1;
+        parts.progress = Form3;
+        parts.blankStatistics = [this] { blankStatistics(); };
+        parts.waitUntilShown = [this] { return waitWhileInTray(); };
+        listCheck_ = std::make_unique<vq::checking::ListCheck>(std::move(parts));
+    }
+    return *listCheck_;
+}
+
+void TForm1::N6Click() {
+    listCheck().start();
+}
+
+void TForm1::N4Click() {
+    blankStatistics();
+    vq::maintenance::runManualMerge(this, OpenDialog1, OpenDialog2, SaveDialog1, Panel1);
+}
+
+void TForm1::N5Click() {
+    blankStatistics();
+    vq::maintenance::runSplit(this, OpenDialog1, Label1, Label8);
+}
+
+void TForm1::N12Click() {
+    blankStatistics();
+    vq::maintenance::runSelfAdd(this, OpenDialog1);
+}
+
+namespace {
+
+vq::filtering::FilterWindowParts filterParts(TForm1& form) {
+    return {&form,          &form.OpenDialog1, &form.SaveDialog1, &form.SaveDialog2,
+            form.Label11,   form.Label13,      form.Label15,      form.Label17};
+}
+
+} // namespace
+
+void TForm1::N13Click() {
+    blankStatistics();
+    vq::filtering::runFilter(filterParts(*this), vq::filtering::Rule::AnyRow, StringGrid2);
+}
+
+void TForm1::N27Click() {
+    blankStatistics();
+    vq::filtering::runFilter(filterParts(*this), vq::filtering::Rule::EveryRow, StringGrid3);
+}
+
+void TForm1::Button1Click() {
+    vq::filtering::addParameter(StringGrid2, Edit1->text());
+}
+
+void TForm1::Button2Click() {
+    vq::filtering::addParameter(StringGrid3, Edit2->text());
+}
+
+void TForm1::N16Click() {
+    vq::filtering::deleteParameter(StringGrid2);
+}
+
+void TForm1::N17Click() {
+    vq::filtering::deleteParameter(StringGrid3);
+}
+
+void TForm1::N18Click() {
+    vq::filtering::importParameters(StringGrid2, this, OpenDialog1,
+                                    QStringLiteral("选择或条件过滤参数文件"));
+}
+
+void TForm1::N20Click() {
+    vq::filtering::importParameters(StringGrid3, this, OpenDialog1,
+                                    QStringLiteral("选择与条件过滤参数文件"));
+}
+
+void TForm1::N19Click() {
+    vq::filtering::exportParameters(StringGrid2, this, SaveDialog1);
+}
+
+void TForm1::N21Click() {
+    vq::filtering::exportParameters(StringGrid3, this, SaveDialog1);
 }

@@ -2,11 +2,12 @@
 // TForm1, the main window: menu bar, toolbar, the two parameter panels, the
 // statistics panel and the gauge. Handlers are named after their control and
 // event; those of a command live in its subsystem's folder.
-#include "app/hidden_button.h"
-#include "platform/services.h"
+#include "checking/ui/hidden_button.h"
+#include "platform/ui/services.h"
 
 #include <QMainWindow>
 #include <QPointer>
+#include <memory>
 
 class QAction;
 class QFrame;
@@ -18,6 +19,9 @@ class QTableView;
 class QAbstractButton;
 class QToolButton;
 class TGauge;
+namespace vq::checking {
+class ListCheck;
+}
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -44,8 +48,6 @@ public:
            *Label10 = nullptr, *Label11 = nullptr, *Label12 = nullptr, *Label13 = nullptr,
            *Label14 = nullptr, *Label15 = nullptr, *Label16 = nullptr, *Label17 = nullptr;
     TGauge* Gauge1 = nullptr;
-    THiddenButton Button3{"Button3"}; // sets the abort flag of the list check
-    THiddenButton Button4{"Button4"}; // runs the de-duplication pass
 
     // Menu bar and pop-up menus.
     QMenu *N1 = nullptr, *N23 = nullptr, *N2 = nullptr;
@@ -59,7 +61,6 @@ public:
     // Shared file dialogs.
     vq::platform::FileDialog OpenDialog1, OpenDialog2, SaveDialog1, SaveDialog2;
 
-    // ---- shell (Unit1.cpp) ----
     void FormCreate();
     void N3Click();  // close, through the exit confirmation
     void N7Click();  // performs a click of N3
@@ -78,22 +79,12 @@ public:
     // Blanks the eight value labels, the first step of most commands.
     void blankStatistics();
 
-    // ---- maintenance/merge_handler.cpp ----
-    void N4Click(); // manual merge
-    // ---- maintenance/split_handler.cpp ----
-    void N5Click(); // splitter
-    // ---- maintenance/selfadd_handler.cpp ----
+    void N4Click();  // manual merge
+    void N5Click();  // splitter
     void N12Click(); // self-add
-
-    // ---- checking/check_handlers.cpp ----
-    void N6Click();      // list check
-    void Button3Click(); // abort flag
-    void Button4Click(); // de-duplication pass (worker thread)
-
-    // ---- filtering/filter_handlers.cpp ----
+    void N6Click();  // list check
     void N13Click(); // OR filter
     void N27Click(); // AND filter
-    // ---- filtering/parameter_handlers.cpp ----
     void Button1Click(); // add OR parameter
     void Button2Click(); // add AND parameter
     void N16Click();     // delete OR parameter
@@ -103,7 +94,11 @@ public:
     void N19Click();     // export OR parameters
     void N21Click();     // export AND parameters
 
-    // ---- app/tray_wiring.cpp ----
+    // The list check, with the hidden Button3 and Button4; made by the first
+    // check. A check still running when the window goes is stopped first.
+    vq::checking::ListCheck& listCheck();
+
+    // ---- hiding to the notification area (tray_wiring.cpp) ----
     void N28Click();             // hide to the notification area
     void antTaskbarIcon1Click(); // restore from it
     void createTaskbarIcon();    // while the window is built: antTaskbarIcon1
@@ -112,20 +107,6 @@ public:
     // in the notification area, runs the event loop until the icon brings the
     // window back (true) or the program ends first (false).
     bool waitWhileInTray();
-
-    // ---- state of the subsystems (each section owned by its folder) ----
-    // checking:
-    // One list check: its files, counts, abort flag, the working grid
-    // StringGrid1 and its worker (checking/check_state.h). Made by the first
-    // check; a check still running when the window goes is stopped first.
-    struct CheckState;
-    struct CheckStateDeleter {
-        void operator()(CheckState* s) const;
-    };
-    std::unique_ptr<CheckState, CheckStateDeleter> listCheck;
-    // filtering:
-    // maintenance:
-    // tray:
     class TantTaskbarIcon* antTaskbarIcon1 = nullptr; // the icon in the notification area
     // The About, folder-merge and progress windows that were open when the
     // program went to the notification area; they come back with the main
@@ -144,6 +125,7 @@ protected:
     bool FormCloseQuery(); // the exit confirmation
 
 private:
+    std::unique_ptr<vq::checking::ListCheck> listCheck_;
     void buildMenus();
     void buildToolbar();
     void buildParameterPanels();

@@ -1,6 +1,6 @@
 // VeskoQindra V3.4: start-up in the design's order.
 #include "app/Unit1.h"
-#include "platform/services.h"
+#include "platform/ui/services.h"
 
 #include <QApplication>
 #include <QLibraryInfo>

@@ -1,7 +1,7 @@
 #include "app/Unit1.h"
-#include "checking/Unit3.h"
+#include "checking/ui/Unit3.h"
 #include "components/about.h"
-#include "maintenance/Unit2.h"
+#include "maintenance/ui/Unit2.h"
 
 TForm1* Form1 = nullptr;
 TAboutBox* AboutBox = nullptr;
@@ -12,6 +12,7 @@ void createApplicationWindows() {
     Form1 = new TForm1;
     AboutBox = new TAboutBox;
     Form2 = new TForm2;
+    Form2->mainWindow = Form1;
     Form3 = new TForm3;
 }
 

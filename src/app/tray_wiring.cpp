@@ -2,12 +2,13 @@
 // handler run whenever the window is minimised, and the restore on a click.
 #include "app/Unit1.h"
 
-#include "checking/Unit3.h"
+#include "checking/ui/Unit3.h"
+#include "checking/ui/check_window.h"
 #include "components/about.h"
 #include "components/antTaskbarIcon.h"
-#include "maintenance/Unit2.h"
-#include "platform/codepage.h"
-#include "platform/notify_icon.h"
+#include "maintenance/ui/Unit2.h"
+#include "platform/ui/codepage.h"
+#include "platform/ui/notify_icon.h"
 
 #include <QEvent>
 #include <QEventLoop>
@@ -94,8 +95,11 @@ void TForm1::antTaskbarIcon1Click() {
     // a taskbar entry only.
     if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
     if (!isVisible()) show();
-    for (const QPointer<QWidget>& w : hiddenWithMain)
-        if (w) w->show();
+    for (const QPointer<QWidget>& w : hiddenWithMain) {
+        // The progress window comes back only while its pass still runs.
+        const bool passOver = w == Form3 && !(listCheck_ && listCheck_->progressOpen());
+        if (w && !passOver) w->show();
+    }
     hiddenWithMain.clear();
     // Only a window that was away is brought forward; a click while it is
     // shown changes nothing.

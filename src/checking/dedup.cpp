@@ -92,7 +92,7 @@ private:
 
 } // namespace
 
-Outcome removeDuplicates(const CheckRun& run, KeptLines& grid, const std::atomic<bool>& abort,
+Outcome removeDuplicates(const CheckRun& run, KeptLines& grid, const std::atomic<bool>& stop,
                          CheckListener& listener, CheckCounts& counts) {
     counts = CheckCounts{};
     counts.total = run.total;
@@ -105,19 +105,11 @@ Outcome removeDuplicates(const CheckRun& run, KeptLines& grid, const std::atomic
     grid.expectLines(run.total, sizeUnknown ? 0 : bytes);
     LookAhead lines(in, grid);
 
-    ProgressPacer pacer;
+    ProgressPacer pacer(run.progressEvery);
     int64_t shown = 0;
-    // The first line is kept without a look at the abort flag: a stop can
+    // The first line is kept without a look at the stop flag: a stop can
     // only end the pass between lines.
     if (!lines.atEnd()) {
-        const LookAhead::Line& line = lines.take();
-        ++counts.linesRead;
-        grid.insert(line.text, line.hash);
-        if (run.afterLine) run.afterLine(counts.linesRead);
-    }
-    // The end test comes first, so a stop during the last line ends the loop
-    // by the end test; the outcome below still reads the flag.
-    while (!lines.atEnd() && !abort.load(std::memory_order_acquire)) {
         const LookAhead::Line& line = lines.take();
         ++counts.linesRead;
         grid.insert(line.text, line.hash);
@@ -125,14 +117,24 @@ Outcome removeDuplicates(const CheckRun& run, KeptLines& grid, const std::atomic
             listener.progress(counts.linesRead, run.total);
             shown = counts.linesRead;
         }
-        if (run.afterLine) run.afterLine(counts.linesRead);
+    }
+    // The end test comes first, so a stop during the last line ends the loop
+    // by the end test; the outcome below still reads the flag.
+    while (!lines.atEnd() && !stop.load(std::memory_order_acquire)) {
+        const LookAhead::Line& line = lines.take();
+        ++counts.linesRead;
+        grid.insert(line.text, line.hash);
+        if (pacer.due(line.text.size())) {
+            listener.progress(counts.linesRead, run.total);
+            shown = counts.linesRead;
+        }
     }
     counts.kept = grid.size();
     if (shown != counts.linesRead) listener.progress(counts.linesRead, run.total);
     in.close();
     listener.passEnded();
 
-    Outcome outcome = abort.load(std::memory_order_acquire) ? Outcome::Stopped
+    Outcome outcome = stop.load(std::memory_order_acquire) ? Outcome::Stopped
                       : counts.kept == counts.linesRead     ? Outcome::NoDuplicates
                                                             : Outcome::DuplicatesRemoved;
     listener.outcomeReady(outcome, counts);

@@ -8,7 +8,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -40,6 +39,9 @@ struct CheckCounts {
 // "17 of Total 250..."
 std::string progressText(int64_t linesRead, int64_t total);
 
+// How often a running count is shown: a few dozen times a second.
+inline constexpr std::chrono::milliseconds kProgressInterval{40};
+
 // Decides when a running count is worth showing: the pass counts every line,
 // but a display wants the newest count only a few dozen times a second. The
 // clock is read once per batch of lines (or of bytes, for long lines), so the
@@ -50,11 +52,12 @@ public:
     static constexpr int kLinesPerLook = 1024;
     static constexpr std::size_t kBytesPerLook = std::size_t(1) << 20;
 
-    explicit ProgressPacer(Clock::duration interval = std::chrono::milliseconds(40))
-        : interval_(interval), last_(Clock::now()) {}
+    // A zero interval makes every line due.
+    explicit ProgressPacer(Clock::duration interval) : interval_(interval), last_(Clock::now()) {}
 
     // Called after each line; true when its count should be shown now.
     bool due(std::size_t lineBytes) {
+        if (interval_ == Clock::duration::zero()) return true;
         bytes_ += lineBytes;
         if (++lines_ < kLinesPerLook && bytes_ < kBytesPerLook) return false;
         lines_ = 0;
@@ -90,18 +93,17 @@ public:
 struct CheckRun {
     std::string input, output;
     int64_t total = 0; // from the counting pass
-    // Runs after every line with the lines read so far (tests stop a pass at
-    // a line of their choosing with it).
-    std::function<void(int64_t linesRead)> afterLine;
+    // The pacing of CheckListener::progress; zero reports every line.
+    std::chrono::milliseconds progressEvery = kProgressInterval;
 };
 
 // The de-duplication pass and its end: reads run.input again, keeps the
 // first occurrence of each line in grid (emptied first), ends early when
-// abort is set (looked at once per line, never before the first), and, when
+// stop is set (looked at once per line, never before the first), and, when
 // not stopped and a repeat was found, saves the kept lines to run.output
 // with the whole-file saver. The grid is left filled for the caller, who
 // empties it once the outcome has been shown. Throws the list-file errors.
-Outcome removeDuplicates(const CheckRun& run, KeptLines& grid, const std::atomic<bool>& abort,
+Outcome removeDuplicates(const CheckRun& run, KeptLines& grid, const std::atomic<bool>& stop,
                          CheckListener& listener, CheckCounts& counts);
 
 } // namespace vq::checking

@@ -6,7 +6,6 @@
 
 #include <cstring>
 #include <iostream>
-#include <new>
 #include <unistd.h>
 
 namespace {
@@ -104,13 +103,9 @@ int main(int argc, char** argv) {
         return finish(rc);
     } catch (const vq::cli::UsageError& e) {
         return vq::cli::usageError(cmd->name, e.what());
-    } catch (const vq::Exception& e) {
-        return failed(vq::cli::errorLine(e));
-    } catch (const std::bad_alloc&) {
-        return failed("veskoqindra-cli: Out of memory.");
-    } catch (const std::exception& e) {
-        // Anything else a command lets through still ends as a message and
-        // status 1, never as an abort with a core dump.
-        return failed("veskoqindra-cli: " + vq::withFullStop(e.what()));
+    } catch (...) {
+        // Anything a command lets through ends as a message and status 1,
+        // never as an abort with a core dump.
+        return failed(vq::cli::errorLine(vq::currentFailure()));
     }
 }

@@ -110,7 +110,6 @@ struct Named {
     bool output;
 };
 std::vector<Named> named;
-std::string lastPath; // the file of the latest file-system call of the cores
 bool toStderr = false;
 bool ignoredAtStart[kRunSignals.size()] = {};
 
@@ -201,8 +200,7 @@ void writeAllTo(int fd, const char* data, std::size_t size, const std::string& c
         }
         if (n <= 0) {
             const int err = n < 0 ? errno : ENOSPC;
-            lastPath = coreName;
-            throw EInOutError(codeFromErrno(err));
+            throw EInOutError(codeFromErrno(err), coreName);
         }
         data += n;
         size -= static_cast<std::size_t>(n);
@@ -232,8 +230,7 @@ std::string spoolStandardInput() {
         if (n < 0) {
             const int err = errno;
             ::close(fd);
-            lastPath = path;
-            throw EInOutError(codeFromErrno(err));
+            throw EInOutError(codeFromErrno(err), path);
         }
         if (n == 0) break;
         for (const char* p = buf.data(); n > 0;) {
@@ -288,14 +285,7 @@ RunNames startRun(const std::vector<std::string>& inputs, const std::vector<std:
     if (std::count(outputs.begin(), outputs.end(), "-") > 1)
         throw UsageError("only one output can be standard output ('-')");
 
-    // The cores report no file with their errors; the file of their latest
-    // system call is the one a failure is about. Calls made while a failure
-    // is on its way out (closing the other files) are not that call.
-    listio::faults::setHook([](listio::faults::Op op, const std::string& path) {
-        if (std::uncaught_exceptions() == 0 && !std::current_exception()) lastPath = path;
-        if (op == listio::faults::Op::Open) noteOpening(path);
-        return 0;
-    });
+    listio::watchOpenings(noteOpening);
     installHandlers(true);
 
     RunNames names;
@@ -385,8 +375,7 @@ void finishRun() {
             if (n < 0) {
                 const int err = errno;
                 ::close(in);
-                lastPath = r.coreName;
-                throw EInOutError(codeFromErrno(err));
+                throw EInOutError(codeFromErrno(err), r.coreName);
             }
             if (n == 0) break;
             try {
@@ -398,8 +387,7 @@ void finishRun() {
         }
         ::close(in);
         if (r.fd != STDOUT_FILENO && ::close(r.fd) != 0) {
-            lastPath = r.coreName;
-            throw EInOutError(codeFromErrno(errno));
+            throw EInOutError(codeFromErrno(errno), r.coreName);
         }
     }
     relays.clear();
@@ -414,38 +402,23 @@ bool stdoutIsAnOutput() {
     return toStderr;
 }
 
-std::string errorLine(const vq::Exception& e) {
-    auto userName = [](const std::string& core) {
-        for (const auto& n : named)
-            if (n.core == core) return n.user;
-        // The saver's temporary file beside an output stands for that output.
-        const auto slash = core.rfind('/');
-        const std::string folder = slash == std::string::npos ? "" : core.substr(0, slash + 1);
-        if (core.compare(folder.size(), 9, ".vq-save-") == 0)
-            for (const auto& n : named)
-                if (n.output && n.core.rfind(folder, 0) == 0 &&
-                    n.core.find('/', folder.size()) == std::string::npos)
-                    return n.user;
-        return core;
-    };
-    std::string text = e.message();
-    if (dynamic_cast<const EFOpenError*>(&e) || dynamic_cast<const EFCreateError*>(&e)) {
-        // The text names the file; a stand-in the user never saw is put back.
-        for (const auto& n : named) {
-            const auto at = text.rfind(n.core);
-            if (at != std::string::npos && at + n.core.size() == text.size()) {
-                text.replace(at, n.core.size(), n.user);
-                break;
-            }
+std::string errorLine(const Failure& f) {
+    const std::string prefix = "veskoqindra-cli: ";
+    if (f.fileName.empty()) return prefix + withFullStop(f.text);
+    std::string user = f.fileName;
+    for (const auto& n : named)
+        if (n.core == f.fileName) {
+            user = n.user;
+            break;
         }
-        return "veskoqindra-cli: " + withFullStop(text);
+    // A text that names its file ("Cannot open file %s") gets the name the
+    // user gave in place of a stand-in; any other text is prefixed with it.
+    std::string text = f.text;
+    if (text.ends_with(f.fileName)) {
+        text.replace(text.size() - f.fileName.size(), f.fileName.size(), user);
+        return prefix + withFullStop(text);
     }
-    const bool aboutAFile = dynamic_cast<const EInOutError*>(&e) ||
-                            dynamic_cast<const EReadError*>(&e) ||
-                            dynamic_cast<const EWriteError*>(&e);
-    if (aboutAFile && !lastPath.empty())
-        return "veskoqindra-cli: " + userName(lastPath) + ": " + withFullStop(text);
-    return "veskoqindra-cli: " + withFullStop(text);
+    return prefix + user + ": " + withFullStop(text);
 }
 
 } // namespace vq::cli

@@ -52,6 +52,6 @@ bool stdoutIsAnOutput();
 
 // "veskoqindra-cli: FILE: text." or, when the text names its file already,
 // "veskoqindra-cli: text."; FILE as the user gave it.
-std::string errorLine(const vq::Exception& e);
+std::string errorLine(const Failure& failure);
 
 } // namespace vq::cli

@@ -3,7 +3,7 @@
 #include "components/cwHyperLink.h"
 #include "components/jpeg_decode.h"
 #include "components/pictures.h"
-#include "platform/fixed_colours.h"
+#include "platform/ui/fixed_colours.h"
 
 #include <QApplication>
 #include <QFrame>

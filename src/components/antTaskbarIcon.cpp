@@ -1,6 +1,6 @@
 #include "components/antTaskbarIcon.h"
 
-#include "platform/codepage.h"
+#include "platform/ui/codepage.h"
 
 #include <QMenu>
 #include <QtDebug>

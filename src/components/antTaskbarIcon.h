@@ -6,7 +6,7 @@
 // notification-icon service.
 #include "components/icon.h"
 #include "listio/errors.h"
-#include "platform/notify_icon.h"
+#include "platform/ui/notify_icon.h"
 
 #include <QObject>
 #include <QPointer>

@@ -1,7 +1,7 @@
 #include "components/cwHyperLink.h"
 
-#include "platform/codepage.h"
-#include "platform/services.h"
+#include "platform/ui/codepage.h"
+#include "platform/ui/services.h"
 
 #include <QApplication>
 #include <QEnterEvent>

@@ -1,7 +1,7 @@
 #pragma once
 // TIcon, an icon object that owns one picture and hands out a handle to it on
 // demand, and TImageList, a numbered set of pictures to take icons from.
-#include "platform/notify_icon.h"
+#include "platform/ui/notify_icon.h"
 
 #include <QIcon>
 #include <QObject>

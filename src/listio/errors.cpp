@@ -1,12 +1,14 @@
 #include "listio/errors.h"
 
 #include <cerrno>
+#include <new>
 #include <string>
 #include <sys/stat.h>
 
 namespace vq {
 
-EInOutError::EInOutError(int code) : Exception(textFor(code)), code_(code) {}
+EInOutError::EInOutError(int code, std::string fileName)
+    : Exception(textFor(code), std::move(fileName)), code_(code) {}
 
 std::string EInOutError::textFor(int code) {
     switch (code) {
@@ -29,14 +31,17 @@ std::string EInOutError::textFor(int code) {
     }
 }
 
-EFOpenError::EFOpenError(const std::string& fileName) : Exception("Cannot open file " + fileName) {}
+EFOpenError::EFOpenError(const std::string& fileName)
+    : Exception("Cannot open file " + fileName, fileName) {}
 
 EFCreateError::EFCreateError(const std::string& fileName)
-    : Exception("Cannot create file " + fileName) {}
+    : Exception("Cannot create file " + fileName, fileName) {}
 
-EWriteError::EWriteError() : Exception("Stream write error") {}
+EWriteError::EWriteError(std::string fileName)
+    : Exception("Stream write error", std::move(fileName)) {}
 
-EReadError::EReadError() : Exception("Stream read error") {}
+EReadError::EReadError(std::string fileName)
+    : Exception("Stream read error", std::move(fileName)) {}
 
 namespace {
 
@@ -92,6 +97,20 @@ std::string withFullStop(std::string_view text) {
     if (!s.empty() && static_cast<unsigned char>(s.back()) > static_cast<unsigned char>('.'))
         s.push_back('.');
     return s;
+}
+
+Failure currentFailure() {
+    try {
+        throw;
+    } catch (const Exception& e) {
+        return {e.message(), e.fileName()};
+    } catch (const std::bad_alloc&) {
+        return {"Out of memory", {}};
+    } catch (const std::exception& e) {
+        return {e.what(), {}};
+    } catch (...) {
+        return {"Unknown failure", {}};
+    }
 }
 
 } // namespace vq

@@ -8,22 +8,27 @@
 
 namespace vq {
 
-// Base of every failure the program reports; carries the text as shown.
+// Base of every failure the program reports; carries the text as shown and,
+// when the failure is about one file, that file's name as it was opened (the
+// command-line companion names it; the window's texts never do).
 class Exception : public std::exception {
 public:
-    explicit Exception(std::string message) : message_(std::move(message)) {}
+    explicit Exception(std::string message, std::string fileName = {})
+        : message_(std::move(message)), fileName_(std::move(fileName)) {}
     const char* what() const noexcept override { return message_.c_str(); }
     const std::string& message() const noexcept { return message_; }
+    const std::string& fileName() const noexcept { return fileName_; }
 
 private:
     std::string message_;
+    std::string fileName_;
 };
 
 // Text-file error: a numeric code in the Windows numbering and its text
 // ("File not found", "I/O error 32", ...).
 class EInOutError : public Exception {
 public:
-    explicit EInOutError(int code);
+    explicit EInOutError(int code, std::string fileName = {});
     int code() const noexcept { return code_; }
     static std::string textFor(int code);
 
@@ -42,11 +47,11 @@ public:
 };
 class EWriteError : public Exception {   // "Stream write error"
 public:
-    EWriteError();
+    explicit EWriteError(std::string fileName = {});
 };
 class EReadError : public Exception {    // "Stream read error"
 public:
-    EReadError();
+    explicit EReadError(std::string fileName = {});
 };
 
 // "'%s' is not a valid integer value"
@@ -79,5 +84,14 @@ int codeFromErrno(int err, const std::string& path = {});
 // The error box's rule: a full stop is appended when the last byte of the
 // text sorts above '.'.
 std::string withFullStop(std::string_view text);
+
+// What the user is told of the exception being handled: call it inside a
+// catch block. The window's error box and the command-line companion both
+// take their text from here, so a failure reads the same in either.
+struct Failure {
+    std::string text;     // without the full stop
+    std::string fileName; // the file it is about, when one is known
+};
+Failure currentFailure();
 
 } // namespace vq

@@ -2,6 +2,7 @@
 
 #include "listio/byte_rules.h"
 #include "listio/errors.h"
+#include "listio/fault_seam.h"
 
 #include <algorithm>
 #include <atomic>
@@ -31,24 +32,16 @@ constexpr std::size_t kAppendWindow = 128;
 // when a folder of many small lists is merged.
 constexpr std::size_t kSmallestReadBuffer = 4096;
 
-// ---- fault seam ---------------------------------------------------------
-
-std::atomic<bool> hookActive{false};
-faults::Hook& hookSlot() {
-    static faults::Hook hook;
-    return hook;
-}
-
-// Returns the errno a test wants this call to fail with, or 0.
-int injected(faults::Op op, const std::string& path) {
-    if (!hookActive.load(std::memory_order_acquire)) return 0;
-    return hookSlot()(op, path);
+OpeningWatcher& watcherSlot() {
+    static OpeningWatcher watcher;
+    return watcher;
 }
 
 // ---- system calls, each checked and retried on EINTR --------------------
 
 int sysOpen(const std::string& path, int flags, mode_t mode = 0) {
-    if (int e = injected(faults::Op::Open, path)) {
+    if (const OpeningWatcher& watch = watcherSlot()) watch(path);
+    if (int e = VQ_INJECTED(Open, path)) {
         errno = e;
         return -1;
     }
@@ -59,8 +52,8 @@ int sysOpen(const std::string& path, int flags, mode_t mode = 0) {
     return fd;
 }
 
-ssize_t sysRead(int fd, const std::string& path, char* data, std::size_t size) {
-    if (int e = injected(faults::Op::Read, path)) {
+ssize_t sysRead(int fd, [[maybe_unused]] const std::string& path, char* data, std::size_t size) {
+    if (int e = VQ_INJECTED(Read, path)) {
         errno = e;
         return -1;
     }
@@ -71,8 +64,8 @@ ssize_t sysRead(int fd, const std::string& path, char* data, std::size_t size) {
     return n;
 }
 
-ssize_t sysPread(int fd, const std::string& path, char* data, std::size_t size, off_t at) {
-    if (int e = injected(faults::Op::Read, path)) {
+ssize_t sysPread(int fd, [[maybe_unused]] const std::string& path, char* data, std::size_t size, off_t at) {
+    if (int e = VQ_INJECTED(Read, path)) {
         errno = e;
         return -1;
     }
@@ -85,9 +78,9 @@ ssize_t sysPread(int fd, const std::string& path, char* data, std::size_t size, 
 
 // Writes everything; returns 0 or the errno of the failing call. A write
 // that takes no byte is a full device.
-int sysWriteAll(int fd, const std::string& path, const char* data, std::size_t size) {
+int sysWriteAll(int fd, [[maybe_unused]] const std::string& path, const char* data, std::size_t size) {
     while (size > 0) {
-        if (int e = injected(faults::Op::Write, path)) return e;
+        if (int e = VQ_INJECTED(Write, path)) return e;
         ssize_t n = ::write(fd, data, size);
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -102,8 +95,8 @@ int sysWriteAll(int fd, const std::string& path, const char* data, std::size_t s
 
 // Closes the descriptor; returns 0 or the errno. The descriptor is gone
 // either way (Linux never leaves it open after close fails).
-int sysClose(int fd, const std::string& path) {
-    int e = injected(faults::Op::Close, path);
+int sysClose(int fd, [[maybe_unused]] const std::string& path) {
+    int e = VQ_INJECTED(Close, path);
     if (::close(fd) != 0 && errno != EINTR && e == 0) e = errno;
     return e;
 }
@@ -151,18 +144,37 @@ Lock lockWhole(int fd, short type) {
 }
 
 [[noreturn]] void throwErrno(int err, const std::string& path) {
-    throw EInOutError(codeFromErrno(err, path));
+    throw EInOutError(codeFromErrno(err, path), path);
 }
 
 } // namespace
 
+void watchOpenings(OpeningWatcher watcher) {
+    watcherSlot() = std::move(watcher);
+}
+
+#ifdef VQ_FAULT_INJECTION
 namespace faults {
+namespace {
+std::atomic<bool> hookActive{false};
+Hook& hookSlot() {
+    static Hook hook;
+    return hook;
+}
+} // namespace
+
 void setHook(Hook hook) {
     hookActive.store(false, std::memory_order_release);
     hookSlot() = std::move(hook);
     if (hookSlot()) hookActive.store(true, std::memory_order_release);
 }
+
+int injected(Op op, const std::string& path) {
+    if (!hookActive.load(std::memory_order_acquire)) return 0;
+    return hookSlot()(op, path);
+}
 } // namespace faults
+#endif
 
 // ==== text-file reader ====================================================
 
@@ -173,9 +185,9 @@ TextReader::TextReader(const std::string& fileName, std::size_t bufferSize) : fi
     if (fd.get() < 0) throwErrno(errno, fileName);
     struct stat st;
     if (::fstat(fd.get(), &st) != 0) throwErrno(errno, fileName);
-    if (!S_ISREG(st.st_mode)) throw EInOutError(iocode::AccessDenied);
+    if (!S_ISREG(st.st_mode)) throw EInOutError(iocode::AccessDenied, fileName);
     if (!clearNonBlocking(fd.get())) throwErrno(errno, fileName);
-    if (lockWhole(fd.get(), F_RDLCK) == Lock::Conflict) throw EInOutError(iocode::SharingViolation);
+    if (lockWhole(fd.get(), F_RDLCK) == Lock::Conflict) throw EInOutError(iocode::SharingViolation, fileName);
     ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
     std::size_t size = std::max<std::size_t>(bufferSize, 1);
@@ -190,15 +202,15 @@ TextReader::~TextReader() {
 }
 
 void TextReader::checkOpen() const {
-    if (fd_ < 0) throw EInOutError(iocode::FileNotOpen);
-    if (pendingError_) throw EInOutError(pendingError_);
+    if (fd_ < 0) throw EInOutError(iocode::FileNotOpen, fileName_);
+    if (pendingError_) throw EInOutError(pendingError_, fileName_);
 }
 
 void TextReader::fail(int code) {
     pendingError_ = code;
     eof_ = true;
     pos_ = end_ = 0;
-    throw EInOutError(code);
+    throw EInOutError(code, fileName_);
 }
 
 // Refills the whole buffer; the caller has consumed everything in it.
@@ -457,7 +469,7 @@ int64_t countLines(const std::string& fileName) {
 }
 
 void TextReader::close() {
-    if (fd_ < 0) throw EInOutError(iocode::FileNotOpen);
+    if (fd_ < 0) throw EInOutError(iocode::FileNotOpen, fileName_);
     int fd = std::exchange(fd_, -1);
     pos_ = end_ = 0;
     std::vector<char>().swap(buf_);
@@ -489,10 +501,10 @@ void TextWriter::open(const std::string& fileName) {
     const bool regular = S_ISREG(st.st_mode);
     // Writing a list to a character device (/dev/null) is fine; folders,
     // FIFOs, sockets and disks are not lists.
-    if (!(regular || S_ISCHR(st.st_mode))) throw EInOutError(iocode::AccessDenied);
+    if (!(regular || S_ISCHR(st.st_mode))) throw EInOutError(iocode::AccessDenied, fileName);
     if (!clearNonBlocking(fd.get())) throwErrno(errno, fileName);
     if (regular && lockWhole(fd.get(), F_WRLCK) == Lock::Conflict)
-        throw EInOutError(iocode::SharingViolation);
+        throw EInOutError(iocode::SharingViolation, fileName);
     if (regular) {
         // An empty file is left alone: on ext4 a truncate makes the close
         // wait for the whole text to be handed to the disk.
@@ -523,7 +535,7 @@ void TextWriter::fail(int code) {
     // failure, and the file is released at once.
     used_ = 0;
     if (fd_ >= 0) ::close(std::exchange(fd_, -1));
-    throw EInOutError(code);
+    throw EInOutError(code, fileName_);
 }
 
 void TextWriter::writeAll(const char* data, std::size_t size) {
@@ -537,7 +549,7 @@ void TextWriter::flush() {
 }
 
 void TextWriter::writeLowered(const char* data, std::size_t size) {
-    if (fd_ < 0) throw EInOutError(iocode::FileNotOpen);
+    if (fd_ < 0) throw EInOutError(iocode::FileNotOpen, fileName_);
     while (size > 0) {
         if (used_ == capacity_) flush();
         const std::size_t k = std::min(size, capacity_ - used_);
@@ -549,7 +561,7 @@ void TextWriter::writeLowered(const char* data, std::size_t size) {
 }
 
 void TextWriter::writeRaw(const char* data, std::size_t size) {
-    if (fd_ < 0) throw EInOutError(iocode::FileNotOpen);
+    if (fd_ < 0) throw EInOutError(iocode::FileNotOpen, fileName_);
     if (size <= capacity_ - used_) {
         std::memcpy(buf_.data() + used_, data, size);
         used_ += size;
@@ -569,11 +581,11 @@ void TextWriter::writeRaw(const char* data, std::size_t size) {
 // Where the kernel cannot copy between the two files (a device, another
 // file system on an old kernel), the bytes already in memory are written.
 void TextWriter::copyRaw(int fromFd, int64_t offset, const char* data, std::size_t size) {
-    if (fd_ < 0) throw EInOutError(iocode::FileNotOpen);
+    if (fd_ < 0) throw EInOutError(iocode::FileNotOpen, fileName_);
     flush();
     std::size_t done = 0;
     while (kernelCopy_ && done < size) {
-        if (int e = injected(faults::Op::Write, fileName_)) fail(codeFromErrno(e, fileName_));
+        if (int e = VQ_INJECTED(Write, fileName_)) fail(codeFromErrno(e, fileName_));
         off_t from = static_cast<off_t>(offset) + static_cast<off_t>(done);
         ssize_t n = ::copy_file_range(fromFd, &from, fd_, nullptr, size - done, 0);
         if (n > 0) {
@@ -591,7 +603,7 @@ void TextWriter::copyRaw(int fromFd, int64_t offset, const char* data, std::size
 }
 
 void TextWriter::writeLine(std::string_view line) {
-    if (fd_ < 0) throw EInOutError(iocode::FileNotOpen);
+    if (fd_ < 0) throw EInOutError(iocode::FileNotOpen, fileName_);
     const std::size_t need = line.size() + 2;
     if (need > capacity_ - used_) {
         flush();
@@ -613,7 +625,7 @@ void TextWriter::writeLine(std::string_view line) {
 }
 
 void TextWriter::close() {
-    if (fd_ < 0) throw EInOutError(iocode::FileNotOpen);
+    if (fd_ < 0) throw EInOutError(iocode::FileNotOpen, fileName_);
     flush();
     int fd = std::exchange(fd_, -1);
     std::vector<char>().swap(buf_);
@@ -625,30 +637,40 @@ TextAppender::TextAppender(const std::string& fileName) : fileName_(fileName) {
     if (fd.get() < 0) throwErrno(errno, fileName);
     struct stat st;
     if (::fstat(fd.get(), &st) != 0) throwErrno(errno, fileName);
-    if (!S_ISREG(st.st_mode)) throw EInOutError(iocode::AccessDenied);
+    if (!S_ISREG(st.st_mode)) throw EInOutError(iocode::AccessDenied, fileName);
     if (!clearNonBlocking(fd.get())) throwErrno(errno, fileName);
-    if (lockWhole(fd.get(), F_WRLCK) == Lock::Conflict) throw EInOutError(iocode::SharingViolation);
+    if (lockWhole(fd.get(), F_WRLCK) == Lock::Conflict) throw EInOutError(iocode::SharingViolation, fileName);
 
     // Only the last 128 bytes are searched for an end-of-file mark; an
-    // earlier mark stays where it is. The cut waits for the lines.
-    const std::size_t n =
-        static_cast<std::size_t>(std::min<off_t>(st.st_size, static_cast<off_t>(kAppendWindow)));
-    const off_t windowStart = st.st_size - static_cast<off_t>(n);
-    char window[kAppendWindow];
+    // earlier mark stays where it is. The cut waits for the lines. Two bytes
+    // more are read: they tell whether the text before a cut at the window's
+    // start ends a line.
+    const std::size_t n = static_cast<std::size_t>(
+        std::min<off_t>(st.st_size, static_cast<off_t>(kAppendWindow + 2)));
+    const off_t readStart = st.st_size - static_cast<off_t>(n);
+    char bytes[kAppendWindow + 2];
     std::size_t got = 0;
     while (got < n) {
-        ssize_t r = sysPread(fd.get(), fileName, window + got, n - got,
-                             windowStart + static_cast<off_t>(got));
+        ssize_t r = sysPread(fd.get(), fileName, bytes + got, n - got,
+                             readStart + static_cast<off_t>(got));
         if (r < 0) throwErrno(errno, fileName);
         if (r == 0) break; // the file shrank meanwhile
         got += static_cast<std::size_t>(r);
     }
-    size_ = windowStart + static_cast<off_t>(got);
+    size_ = readStart + static_cast<off_t>(got);
     cut_ = size_;
-    if (const void* mark = std::memchr(window, kEndOfFileMark, got)) {
-        const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(mark) - window);
-        cut_ = windowStart + static_cast<off_t>(at);
-        tail_.assign(window + at, got - at);
+    const std::size_t searched = std::min(got, kAppendWindow);
+    std::size_t kept = got; // bytes of `bytes` before the cut
+    if (const void* mark = std::memchr(bytes + got - searched, kEndOfFileMark, searched)) {
+        kept = static_cast<std::size_t>(static_cast<const char*>(mark) - bytes);
+        cut_ = readStart + static_cast<off_t>(kept);
+        tail_.assign(bytes + kept, got - kept);
+    }
+    // A line ends at CR or CR LF only: a lone LF is data of the line.
+    if (kept > 0) {
+        const char last = bytes[kept - 1];
+        const char before = kept > 1 ? bytes[kept - 2] : '\0';
+        endsInsideLine_ = !(last == '\r' || (before == '\r' && last == '\n'));
     }
     fd_ = fd.release();
 }
@@ -658,7 +680,7 @@ TextAppender::~TextAppender() {
 }
 
 void TextAppender::writeLine(std::string_view line) {
-    if (fd_ < 0) throw EInOutError(iocode::FileNotOpen);
+    if (fd_ < 0) throw EInOutError(iocode::FileNotOpen, fileName_);
     pending_.append(line);
     pending_.append("\r\n");
 }
@@ -676,7 +698,7 @@ void TextAppender::commit() {
     if (shorter) pending_ += kEndOfFileMark;
     std::size_t done = 0;
     while (done < pending_.size()) {
-        if (int e = injected(faults::Op::Write, fileName_)) throwErrno(e, fileName_);
+        if (int e = VQ_INJECTED(Write, fileName_)) throwErrno(e, fileName_);
         ssize_t n = ::pwrite(fd_, pending_.data() + done, pending_.size() - done,
                              static_cast<off_t>(cut_) + static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) continue;
@@ -697,7 +719,7 @@ void TextAppender::restore() {
 }
 
 void TextAppender::close() {
-    if (fd_ < 0) throw EInOutError(iocode::FileNotOpen);
+    if (fd_ < 0) throw EInOutError(iocode::FileNotOpen, fileName_);
     // Even without lines, the mark in the window is cut.
     const bool changes = !pending_.empty() || cut_ < size_;
     // A second descriptor keeps the file at hand to put it back when the
@@ -754,13 +776,13 @@ std::vector<std::string> loadLines(const std::string& fileName) {
     for (;;) {
         if (used == text.size()) text.resize(text.size() * 2);
         ssize_t n = sysRead(fd.get(), fileName, text.data() + used, text.size() - used);
-        if (n < 0) throw EReadError();
+        if (n < 0) throw EReadError(fileName);
         if (n == 0) break;
         used += static_cast<std::size_t>(n);
     }
     text.resize(used);
     int fdNum = fd.release();
-    if (sysClose(fdNum, fileName) != 0) throw EReadError();
+    if (sysClose(fdNum, fileName) != 0) throw EReadError(fileName);
     return splitWholeText(text);
 }
 
@@ -851,7 +873,7 @@ int createTemporary(int folderFd, const std::string& folder, std::string& name, 
     name = temporaryName();
     named = false;
     int fd = -1;
-    if (int e = injected(faults::Op::Open, folder + name))
+    if (int e = VQ_INJECTED(Open, folder + name))
         errno = e; // EOPNOTSUPP plays a file system without unnamed files
     else
         fd = ::openat(folderFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
@@ -888,8 +910,8 @@ int renameToNewName(int folderFd, const std::string& from, const std::string& to
 // Writes the text over the open device itself (/dev/null, a terminal):
 // a device cannot be replaced.
 void writeToDevice(FdGuard& fd, const std::string& path, std::string_view text) {
-    if (sysWriteAll(fd.get(), path, text.data(), text.size()) != 0) throw EWriteError();
-    if (sysClose(fd.release(), path) != 0) throw EWriteError();
+    if (sysWriteAll(fd.get(), path, text.data(), text.size()) != 0) throw EWriteError(path);
+    if (sysClose(fd.release(), path) != 0) throw EWriteError(path);
 }
 
 } // namespace
@@ -952,21 +974,21 @@ void saveText(const std::string& fileName, std::string_view text) {
             [[maybe_unused]] int ignored = ::fchown(temp.get(), st.st_uid, st.st_gid);
         }
     }
-    if (sysWriteAll(temp.get(), tempPath, text.data(), text.size()) != 0) throw EWriteError();
+    if (sysWriteAll(temp.get(), tempPath, text.data(), text.size()) != 0) throw EWriteError(fileName);
     // The text must be on disk before the name points at it, or a crash could
     // leave an empty file where the old list was.
-    if (int e = injected(faults::Op::Sync, tempPath); e != 0 || ::fdatasync(temp.get()) != 0)
-        throw EWriteError();
+    if (int e = VQ_INJECTED(Sync, tempPath); e != 0 || ::fdatasync(temp.get()) != 0)
+        throw EWriteError(fileName);
     if (!named) {
-        if (int e = injected(faults::Op::Rename, tempPath);
+        if (int e = VQ_INJECTED(Rename, tempPath);
             e != 0 || linkUnnamed(temp.get(), dir.get(), tempName) != 0)
             throw EFCreateError(fileName);
         cleanup.named = true;
     }
-    if (sysClose(temp.release(), tempPath) != 0) throw EWriteError();
+    if (sysClose(temp.release(), tempPath) != 0) throw EWriteError(fileName);
 
     int moved;
-    if (int e = injected(faults::Op::Rename, tempPath); e != 0) {
+    if (int e = VQ_INJECTED(Rename, tempPath); e != 0) {
         moved = -1;
     } else if (replacing) {
         // A name that no longer leads to the locked file was removed or

@@ -140,16 +140,16 @@ public:
     // bytes from the cut on, and the error is thrown.
     void close();
     const std::string& fileName() const { return fileName_; }
-
-protected:
-    // Where the first line goes: the end-of-file mark being cut, or the end.
-    int64_t dataEnd() const { return cut_; }
-    std::string fileName_;
-    int fd_ = -1;
+    // Whether the text the lines follow (the file up to the cut) stops in
+    // the middle of a line: it does not end in CR or CR LF.
+    bool endsInsideLine() const { return endsInsideLine_; }
 
 private:
     void commit();
     void restore();
+    std::string fileName_;
+    int fd_ = -1;
+    bool endsInsideLine_ = false;
     std::string pending_;
     int64_t size_ = 0; // the file's length at open
     int64_t cut_ = 0;
@@ -177,14 +177,11 @@ std::vector<std::string> splitWholeText(std::string_view bytes);
 void saveLines(const std::string& fileName, const std::vector<std::string>& lines);
 void saveText(const std::string& fileName, std::string_view text);
 
-// Test seam: a hook consulted before each system call of the modes. A
-// nonzero return is taken as the errno of that call, which is then not
-// made, so tests can fail any step on purpose. `path` is the file the call
-// works on (for the saver's temporary file, its own name).
-namespace faults {
-enum class Op { Open, Read, Write, Sync, Close, Rename };
-using Hook = std::function<int(Op op, const std::string& path)>;
-void setHook(Hook hook); // an empty hook removes it
-} // namespace faults
+// Called before every opening the modes make, with the name opened, on the
+// thread that opens. The command-line companion learns from it which of its
+// outputs a run has touched, to remove them when the run is stopped. One
+// watcher at a time; an empty one removes it.
+using OpeningWatcher = std::function<void(const std::string& fileName)>;
+void watchOpenings(OpeningWatcher watcher);
 
 } // namespace vq::listio

@@ -1,10 +1,10 @@
 // The main window as a user meets it: start state, menus, toolbar, exit,
 // help, home page, feedback and the error box.
 #include "app/Unit1.h"
-#include "app/gauge.h"
+#include "components/gauge.h"
 #include "listio/errors.h"
-#include "maintenance/Unit2.h"
-#include "platform/scripted_services.h"
+#include "maintenance/ui/Unit2.h"
+#include "support/scripted_services.h"
 #include "testutil.h"
 
 #include <QAction>

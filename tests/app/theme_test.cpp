@@ -2,7 +2,7 @@
 // text of the main window, the progress window and the About window is
 // measured on the rendered pixels against the colour behind it.
 #include "app/Unit1.h"
-#include "checking/Unit3.h"
+#include "checking/ui/Unit3.h"
 #include "components/about.h"
 #include "components/cwHyperLink.h"
 

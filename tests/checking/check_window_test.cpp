@@ -1,13 +1,14 @@
 // The list check from the main window, first dialog to last message, with a
 // real worker thread.
 #include "app/Unit1.h"
-#include "app/gauge.h"
+#include "components/gauge.h"
 #include "check_cases.h"
-#include "checking/Unit3.h"
-#include "checking/check_state.h"
+#include "checking/ui/Unit3.h"
+#include "checking/ui/check_window.h"
 #include "listio/errors.h"
+#include "listio/fault_seam.h"
 #include "listio/listio.h"
-#include "platform/scripted_services.h"
+#include "support/scripted_services.h"
 #include "testutil.h"
 
 #include <QAction>
@@ -33,16 +34,18 @@ const QString kRefused = QStringLiteral("邮件列表校验正在进行中!");
 const std::string kSixLines = "a\r\nb\r\na\r\nc\r\nb\r\na\r\n";
 
 // Holds the worker after a chosen line until the test lets it go on.
-struct LineGate {
+struct LineGate : vq::checking::CheckListener {
     explicit LineGate(int64_t line) : at(line) {}
     int64_t at;
+    std::function<void()> whileHeld; // instead of waiting for go
     std::binary_semaphore reached{0}, go{0};
-    std::function<void(int64_t)> hook() {
-        return [this](int64_t n) {
-            if (n != at) return;
-            reached.release();
+    void progress(int64_t n, int64_t) override {
+        if (n != at) return;
+        reached.release();
+        if (whileHeld)
+            whileHeld();
+        else
             go.acquire();
-        };
     }
     // The limit only keeps a broken check from hanging the suite.
     bool waitReached() { return reached.try_acquire_for(std::chrono::seconds(60)); }
@@ -58,18 +61,20 @@ protected:
         destroyApplicationWindows();
         vq::listio::faults::setHook({});
     }
-    TForm1::CheckState& state() {
-        if (!Form1->listCheck) Form1->listCheck.reset(new TForm1::CheckState);
-        return *Form1->listCheck;
+    vq::checking::ListCheck& state() { return Form1->listCheck(); }
+    // Every line is reported to the gate.
+    void hold(LineGate* gate) {
+        state().progressEvery = std::chrono::milliseconds(0);
+        state().watcher = gate;
     }
     void chooseFiles(const std::string& input, const std::string& output) {
         run.script.open(kOpenTitle, input).save(kSaveTitle, output);
     }
     bool waitForEnd() {
         QDeadlineTimer limit(60000);
-        while (state().running && !limit.hasExpired())
+        while (state().running() && !limit.hasExpired())
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        return !state().running;
+        return !state().running();
     }
     // What every check leaves behind, whatever its outcome.
     void expectCleanEnd() {
@@ -117,7 +122,7 @@ TEST_F(CheckWindow, EveryCaseFromTheToolbarButton) {
 
 TEST_F(CheckWindow, StopEndsThePassAfterTheCurrentLineAndTheNextCheckStartsEmpty) {
     LineGate gate(3);
-    state().afterLine = gate.hook();
+    hold(&gate);
     vqtest::writeFile(in, kSixLines);
     chooseFiles(in, out);
     run.script.info(kStopped);
@@ -132,7 +137,7 @@ TEST_F(CheckWindow, StopEndsThePassAfterTheCurrentLineAndTheNextCheckStartsEmpty
     EXPECT_FALSE(vqtest::exists(out));
     expectCleanEnd();
 
-    state().afterLine = nullptr;
+    hold(nullptr);
     vqtest::writeFile(in, "z\r\nz\r\nz\r\n");
     chooseFiles(in, out);
     run.script.info(kFinished);
@@ -143,7 +148,7 @@ TEST_F(CheckWindow, StopEndsThePassAfterTheCurrentLineAndTheNextCheckStartsEmpty
 
 TEST_F(CheckWindow, CloseBoxOnlyHidesAndASecondCheckIsRefused) {
     LineGate gate(2);
-    state().afterLine = gate.hook();
+    hold(&gate);
     vqtest::writeFile(in, kSixLines);
     chooseFiles(in, out);
     run.script.info(kRefused).info(kFinished);
@@ -202,14 +207,13 @@ TEST_F(CheckWindow, FailuresShowTheErrorBoxAndEndAsANormalCheck) {
 
 TEST_F(CheckWindow, EndingTheProgramDuringACheckWritesNothing) {
     LineGate gate(2);
-    TForm1::CheckState* check = &state();
-    // The worker goes on only once the program's end has set the abort flag.
-    check->afterLine = [&](int64_t n) {
-        if (n != 2) return;
-        gate.reached.release();
-        while (!check->abort.load())
+    vq::checking::ListCheck* check = &state();
+    // The worker goes on only once the program's end has set the stop flag.
+    gate.whileHeld = [check] {
+        while (!check->stopRequested())
             std::this_thread::yield();
     };
+    hold(&gate);
     vqtest::writeFile(in, kSixLines);
     chooseFiles(in, out);
     Form1->N6->trigger();

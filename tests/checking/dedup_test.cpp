@@ -86,7 +86,7 @@ TEST(CheckCore, PassOverLinesLongerThanTheReadBufferKeepsFirstOccurrences) {
     vqtest::TempDir dir;
     vqtest::writeFile(dir.file("in.txt"), text);
     const auto total = static_cast<int64_t>(lines.size());
-    chk::CheckRun run{dir.file("in.txt"), dir.file("out.txt"), total, {}};
+    chk::CheckRun run{dir.file("in.txt"), dir.file("out.txt"), total};
     chk::KeptLines grid;
     chk::CheckCounts counts;
     chk::CheckListener quiet;
@@ -100,6 +100,8 @@ TEST(CheckCore, PassOverLinesLongerThanTheReadBufferKeepsFirstOccurrences) {
 
 namespace {
 struct Recorder : chk::CheckListener {
+    std::atomic<bool> stop{false};
+    int64_t stopAt = 0; // the line whose report presses the stop
     std::string log;
     int progressCalls = 0;
     int64_t lastShown = -1;
@@ -107,6 +109,7 @@ struct Recorder : chk::CheckListener {
     void progress(int64_t n, int64_t) override {
         ++progressCalls;
         lastShown = n;
+        if (n == stopAt) stop = true;
     }
     void passEnded() override { log += "ended at " + std::to_string(lastShown) + ";"; }
     void outcomeReady(chk::Outcome o, const chk::CheckCounts& c) override {
@@ -121,16 +124,26 @@ TEST(CheckCore, StopDuringTheLastLineIsStillAStopAndProgressIsPaced) {
     for (int i = 0; i < 50000; ++i)
         text += std::to_string(i % 30000) + "\r\n";
     vqtest::writeFile(dir.file("in.txt"), text);
-    std::atomic<bool> abort{false};
-    // The flag is set during the last line: the loop ends by its end test.
-    chk::CheckRun run{dir.file("in.txt"), dir.file("out.txt"), 50000,
-                      [&](int64_t n) { abort = n == 50000; }};
     chk::KeptLines grid;
     chk::CheckCounts counts;
-    Recorder rec;
-    EXPECT_EQ(chk::removeDuplicates(run, grid, abort, rec, counts), chk::Outcome::Stopped);
-    EXPECT_EQ(rec.log, "started 50000;ended at 50000;邮件列表校验终止! 50000;");
+
+    // Reported after every line, the stop comes during the last one: the
+    // loop ends by its end test, and the outcome is still a stop.
+    Recorder everyLine;
+    everyLine.stopAt = 50000;
+    chk::CheckRun run{dir.file("in.txt"), dir.file("out.txt"), 50000, std::chrono::milliseconds(0)};
+    EXPECT_EQ(chk::removeDuplicates(run, grid, everyLine.stop, everyLine, counts),
+              chk::Outcome::Stopped);
+    EXPECT_EQ(everyLine.log, "started 50000;ended at 50000;邮件列表校验终止! 50000;");
+    EXPECT_EQ(everyLine.progressCalls, 50000);
     EXPECT_FALSE(vqtest::exists(dir.file("out.txt")));
-    // The clock is looked at once per batch of lines, never once per line.
-    EXPECT_LE(rec.progressCalls, 50000 / chk::ProgressPacer::kLinesPerLook + 1);
+
+    // Paced, the clock is looked at once per batch of lines, and the last
+    // count still arrives before the end.
+    Recorder paced;
+    run.progressEvery = chk::kProgressInterval;
+    EXPECT_EQ(chk::removeDuplicates(run, grid, paced.stop, paced, counts),
+              chk::Outcome::DuplicatesRemoved);
+    EXPECT_EQ(paced.log, "started 50000;ended at 50000;邮件列表校验完毕! 50000;");
+    EXPECT_LE(paced.progressCalls, 50000 / chk::ProgressPacer::kLinesPerLook + 1);
 }

@@ -4,7 +4,7 @@
 #include "components/cwHyperLink.h"
 #include "components/jpeg_decode.h"
 #include "components/pictures.h"
-#include "platform/scripted_services.h"
+#include "support/scripted_services.h"
 
 #include <QBuffer>
 #include <QImageReader>

@@ -1,7 +1,7 @@
 // TcwHyperLink: its colours under the pointer and after a press, what makes it
 // repaint, and its size following the caption.
 #include "components/cwHyperLink.h"
-#include "platform/scripted_services.h"
+#include "support/scripted_services.h"
 
 #include <QApplication>
 #include <QEnterEvent>

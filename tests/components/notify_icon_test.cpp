@@ -1,6 +1,7 @@
 // The notification-icon service: one icon per (window, identifier), refusals,
 // and the mouse messages it delivers through the event loop.
-#include "platform/notify_icon.h"
+#include "platform/ui/notify_icon.h"
+#include "support/scripted_notify_icons.h"
 
 #include <QApplication>
 #include <QSystemTrayIcon>

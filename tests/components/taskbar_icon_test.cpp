@@ -1,7 +1,8 @@
 // TantTaskbarIcon driven through the scripted notification service and by
 // messages sent straight to its icon window.
 #include "components/antTaskbarIcon.h"
-#include "platform/codepage.h"
+#include "platform/ui/codepage.h"
+#include "support/scripted_notify_icons.h"
 
 #include <QCoreApplication>
 #include <QMenu>

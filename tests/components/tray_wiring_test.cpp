@@ -1,13 +1,14 @@
 // The main window and its notification-area icon: placed while the window is
 // built, hiding on minimise, back on a click.
 #include "app/Unit1.h"
-#include "checking/Unit3.h"
-#include "checking/check_state.h"
+#include "checking/ui/Unit3.h"
+#include "checking/ui/check_window.h"
 #include "components/about.h"
 #include "components/antTaskbarIcon.h"
-#include "maintenance/Unit2.h"
-#include "platform/notify_icon.h"
-#include "platform/scripted_services.h"
+#include "maintenance/ui/Unit2.h"
+#include "platform/ui/notify_icon.h"
+#include "support/scripted_notify_icons.h"
+#include "support/scripted_services.h"
 #include "testutil.h"
 
 #include <QAction>
@@ -93,13 +94,17 @@ TEST_F(HidingToTheTray, ARunningCheckHidesWithTheWindowAndItsOutcomeWaitsForIt) 
     const std::string in = dir.file("in.txt"), out = dir.file("out.txt");
     vqtest::writeFile(in, "a\r\nb\r\na\r\n");
     // The worker stands after its first line until the test lets it go on.
-    std::binary_semaphore reached{0}, go{0};
-    Form1->listCheck.reset(new TForm1::CheckState);
-    Form1->listCheck->afterLine = [&](int64_t n) {
-        if (n != 1) return;
-        reached.release();
-        go.acquire();
-    };
+    struct Gate : vq::checking::CheckListener {
+        std::binary_semaphore reached{0}, go{0};
+        void progress(int64_t n, int64_t) override {
+            if (n != 1) return;
+            reached.release();
+            go.acquire();
+        }
+    } gate;
+    std::binary_semaphore &reached = gate.reached, &go = gate.go;
+    Form1->listCheck().progressEvery = std::chrono::milliseconds(0);
+    Form1->listCheck().watcher = &gate;
     run.script.open(QStringLiteral("选择待校验邮件列表文件"), in)
         .save(QStringLiteral("校验后列表另存为"), out);
     Form1->N6->trigger();
@@ -135,7 +140,7 @@ TEST_F(HidingToTheTray, ARunningCheckHidesWithTheWindowAndItsOutcomeWaitsForIt) 
     lookAgain.start(10);
     go.release();
     QDeadlineTimer limit(60000); // only keeps a broken check from hanging the suite
-    while (Form1->listCheck->running && !limit.hasExpired())
+    while (Form1->listCheck().running() && !limit.hasExpired())
         QApplication::processEvents(QEventLoop::AllEvents, 20);
     EXPECT_TRUE(clicked);
     EXPECT_TRUE(run.script.done());

@@ -4,6 +4,7 @@
 #include "filtering/filter_pass.h"
 #include "filtering/literal_automaton.h"
 #include "listio/errors.h"
+#include "listio/fault_seam.h"
 #include "listio/listio.h"
 #include "testutil.h"
 

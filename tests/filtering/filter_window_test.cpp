@@ -1,9 +1,9 @@
 // The parameter panels and the two filters as a user drives them, from the
 // first dialog to the counts, through the scripted platform.
 #include "app/Unit1.h"
-#include "filtering/parameter_grid.h"
-#include "platform/codepage.h"
-#include "platform/scripted_services.h"
+#include "filtering/ui/parameter_grid.h"
+#include "platform/ui/codepage.h"
+#include "support/scripted_services.h"
 #include "testutil.h"
 
 #include <QAction>

@@ -1,6 +1,7 @@
 // The parameter list's add, delete, typing, import and export rules.
 #include "filtering/parameter_list.h"
 #include "listio/errors.h"
+#include "listio/fault_seam.h"
 #include "listio/listio.h"
 #include "testutil.h"
 

@@ -1,3 +1,4 @@
+#include "listio/fault_seam.h"
 #include "listio/listio.h"
 #include "outcome.h"
 #include "testutil.h"

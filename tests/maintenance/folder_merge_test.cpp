@@ -1,6 +1,7 @@
 // The folder merge core, the folder search under it, and merge-folder.
 #include "listio/byte_rules.h"
 #include "listio/errors.h"
+#include "listio/fault_seam.h"
 #include "listio/listio.h"
 #include "maintenance/folder_merge.h"
 #include "platform/folder_search.h"

@@ -1,9 +1,9 @@
 // The folder-merge window: its merge through the scripted save dialog, its
 // folder list and drive list, and closing that only hides it.
 #include "app/Unit1.h"
-#include "maintenance/Unit2.h"
-#include "maintenance/folder_pickers.h"
-#include "platform/scripted_services.h"
+#include "maintenance/ui/Unit2.h"
+#include "maintenance/ui/folder_pickers.h"
+#include "support/scripted_services.h"
 #include "testutil.h"
 
 #include <QAction>

@@ -1,7 +1,7 @@
 // The manual merge from the menu, first dialog to last message.
 #include "app/Unit1.h"
-#include "app/gauge.h"
-#include "platform/scripted_services.h"
+#include "components/gauge.h"
+#include "support/scripted_services.h"
 #include "testutil.h"
 
 #include <QAction>

@@ -1,6 +1,6 @@
 // The splitter from the toolbar and the menu, first dialog to last message.
 #include "app/Unit1.h"
-#include "platform/scripted_services.h"
+#include "support/scripted_services.h"
 #include "testutil.h"
 
 #include <QAction>

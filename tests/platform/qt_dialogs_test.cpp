@@ -1,6 +1,6 @@
 // The real dialogs (no script installed), shown on the offscreen screen and
 // looked at while they are open.
-#include "platform/services.h"
+#include "platform/ui/services.h"
 #include "testutil.h"
 
 #include <QApplication>

@@ -6,13 +6,13 @@
 // failed save, that no temporary file stays behind, and that the cursor
 // and the windows are back to normal.
 #include "app/Unit1.h"
-#include "app/gauge.h"
-#include "checking/Unit3.h"
-#include "checking/check_state.h"
-#include "filtering/parameter_grid.h"
-#include "listio/fault_injection.h"
-#include "maintenance/Unit2.h"
-#include "maintenance/folder_pickers.h"
+#include "components/gauge.h"
+#include "checking/ui/Unit3.h"
+#include "checking/ui/check_window.h"
+#include "filtering/ui/parameter_grid.h"
+#include "support/fault_injection.h"
+#include "maintenance/ui/Unit2.h"
+#include "maintenance/ui/folder_pickers.h"
 #include "sweep_services.h"
 #include "testutil.h"
 
@@ -217,10 +217,10 @@ protected:
 
     void waitForCheck() {
         QDeadlineTimer limit(60000); // only keeps a broken check from hanging the suite
-        while (Form1->listCheck && Form1->listCheck->running && !limit.hasExpired())
+        while (Form1->listCheck().running() && !limit.hasExpired())
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        ASSERT_FALSE(Form1->listCheck && Form1->listCheck->running) << "the check never ended";
-        if (Form1->listCheck && Form1->listCheck->worker) Form1->listCheck->worker->wait();
+        ASSERT_FALSE(Form1->listCheck().running()) << "the check never ended";
+        if (Form1->listCheck().worker) Form1->listCheck().worker->wait();
     }
 
     static bool labelsBlank(std::initializer_list<QLabel*> labels) {
@@ -327,7 +327,7 @@ TEST_F(FaultSweep, ListCheckOnItsWorkerThread) {
     c.fullDisk = QStringLiteral("Stream write error.");
     c.settled = [](bool) {
         EXPECT_EQ(Form1->Gauge1->progress(), 0);
-        EXPECT_TRUE(Form1->listCheck->StringGrid1.empty());
+        EXPECT_TRUE(Form1->listCheck().StringGrid1.empty());
     };
     sweep(c);
 }

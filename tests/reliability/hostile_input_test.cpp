@@ -231,7 +231,7 @@ TEST_F(Hostile, A200MegabyteSingleLine) {
     fs::remove(at("m.txt"));
 
     // The line twice: the second is a repeat, the kept text is the line.
-    vq::checking::CheckRun run{at("twice.txt"), at("kept.txt"), 2, {}};
+    vq::checking::CheckRun run{at("twice.txt"), at("kept.txt"), 2};
     vq::checking::KeptLines grid;
     vq::checking::CheckListener quiet;
     vq::checking::CheckCounts counts;

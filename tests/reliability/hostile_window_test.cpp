@@ -3,12 +3,12 @@
 // GBK. The window must show the refusal and come back to normal; nothing
 // may hang.
 #include "app/Unit1.h"
-#include "checking/Unit3.h"
-#include "checking/check_state.h"
-#include "filtering/parameter_grid.h"
-#include "maintenance/Unit2.h"
-#include "maintenance/folder_pickers.h"
-#include "platform/scripted_services.h"
+#include "checking/ui/Unit3.h"
+#include "checking/ui/check_window.h"
+#include "filtering/ui/parameter_grid.h"
+#include "maintenance/ui/Unit2.h"
+#include "maintenance/ui/folder_pickers.h"
+#include "support/scripted_services.h"
 #include "testutil.h"
 
 #include <QAction>
@@ -41,7 +41,7 @@ protected:
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
         EXPECT_EQ(Form1->Panel1->cursor().shape(), Qt::ArrowCursor);
         EXPECT_FALSE(Form3->isVisible());
-        EXPECT_FALSE(Form1->listCheck && Form1->listCheck->running);
+        EXPECT_FALSE(Form1->listCheck().running());
     }
     vqtest::KeepCurrentFolder keepFolder;
     vqtest::TempDir dir;

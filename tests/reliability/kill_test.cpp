@@ -1,6 +1,7 @@
 // Saves and appends killed before each of their system calls: the list holds
 // its old text or the new one whole, never a cut one, and no temporary file
 // outlives the next save in the folder.
+#include "listio/fault_seam.h"
 #include "listio/listio.h"
 #include "maintenance/selfadd.h"
 #include "testutil.h"

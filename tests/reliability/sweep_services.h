@@ -3,7 +3,7 @@
 // from a queue, because where an injected fault ends a command - and so
 // which dialogs it still shows - differs from case to case. Messages and
 // error boxes are recorded in order.
-#include "platform/services.h"
+#include "platform/ui/services.h"
 
 #include <QStringList>
 #include <map>
