@@ -40,23 +40,21 @@ std::string help() {
     return text;
 }
 
-// Every way out passes here: what is kept for stdout is written, and a
-// failure to write it is an error of the run.
-int finish(int status) {
+// Every way out after a command has run passes here: what is kept for
+// stdout is written first, then the failure's line, if any; a failure to
+// write stdout is an error of the run.
+int finish(int status, const std::string& failure = {}) {
     int err = vq::cli::flushStdout();
     if (err == 0 && ::close(STDOUT_FILENO) != 0 && errno != EBADF) err = errno;
+    if (!failure.empty()) {
+        std::cerr << failure << "\n";
+        status = 1;
+    }
     if (err != 0) {
         vq::cli::printNote(std::string("write error: ") + std::strerror(err));
         return status == 0 ? 1 : status;
     }
     return status;
-}
-
-int failed(const std::string& line) {
-    int err = vq::cli::flushStdout();
-    std::cerr << line << "\n";
-    if (err != 0) vq::cli::printNote(std::string("write error: ") + std::strerror(err));
-    return 1;
 }
 
 } // namespace
@@ -106,6 +104,6 @@ int main(int argc, char** argv) {
     } catch (...) {
         // Anything a command lets through ends as a message and status 1,
         // never as an abort with a core dump.
-        return failed(vq::cli::errorLine(vq::currentFailure()));
+        return finish(1, vq::cli::errorLine(vq::currentFailure()));
     }
 }

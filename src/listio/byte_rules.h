@@ -1,7 +1,9 @@
 #pragma once
-// The byte rules that more than one command applies to a line: trimming and
-// ASCII lower-casing. Lines are bytes; nothing here decodes them.
+// The byte rules of the commands: trimming, ASCII lower-casing (also outside
+// double-byte characters) and line-end scanning. Lines are bytes; nothing
+// here decodes them.
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #if defined(__SSE2__)
@@ -71,5 +73,20 @@ inline ByteScan scanBytes(const char* p, std::size_t n) {
     }
     return scan;
 }
+
+// Where a block of a text file's bytes may be copied as they stand.
+struct BlockScan {
+    std::size_t take = 0; // bytes to copy unchanged
+    bool loneCr = false;  // the last of them is a CR whose LF is missing
+};
+
+// Scans [p, p + n) up to the first lone CR - a CR not followed by LF; a CR
+// in the last byte counts, since its LF may come with the next fill - or
+// up to the LF that completes the `room`-th CR LF pair, whichever is first.
+// Adds the CR LF pairs passed to `crs`.
+BlockScan scanBlock(const char* p, std::size_t n, int64_t room, int64_t& crs);
+
+// The number of CR bytes in [p, p + n): the lines a block ends.
+int64_t countCr(const char* p, std::size_t n);
 
 } // namespace vq::listio
