@@ -20,10 +20,11 @@ PACKAGES=(cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-translations-l10n
   libgl-dev libjpeg-dev libvectorscan-dev
   fonts-wqy-microhei fonts-liberation2 xdg-utils)
-# ...and what the tests add: GoogleTest, clang's runtime (its libFuzzer
-# header, for replaying the fuzz corpora), and an X server with a window
-# manager and a notification area for the end-to-end suite.
-TEST_PACKAGES=(libgtest-dev libgmock-dev libclang-rt-14-dev
+# ...and what the tests add: GoogleTest, clang-format (the format check of
+# .ci/run), clang's runtime (its libFuzzer header, for replaying the fuzz
+# corpora), and an X server with a window manager and a notification area
+# for the end-to-end suite.
+TEST_PACKAGES=(libgtest-dev libgmock-dev libclang-rt-14-dev clang-format
   xvfb xauth xdotool x11-utils imagemagick trayer openbox)
 
 install_packages() {

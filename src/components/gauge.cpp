@@ -6,11 +6,6 @@ TGauge::TGauge(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("Gauge1"));
 }
 
-void TGauge::setMinValue(int64_t v) {
-    min_ = v;
-    setProgress(progress_);
-}
-
 void TGauge::setMaxValue(int64_t v) {
     max_ = v;
     setProgress(progress_);

@@ -7,11 +7,8 @@ class TGauge : public QWidget {
     Q_OBJECT
 public:
     explicit TGauge(QWidget* parent = nullptr);
-    void setMinValue(int64_t v);
     void setMaxValue(int64_t v);
     void setProgress(int64_t v); // held within [min, max]
-    void addProgress(int64_t delta) { setProgress(progress_ + delta); }
-    int64_t minValue() const { return min_; }
     int64_t maxValue() const { return max_; }
     int64_t progress() const { return progress_; }
     // progress x 100 / maximum, truncated; 0 when the maximum is 0.

@@ -42,7 +42,6 @@ public:
     bool findNext(FolderEntry& entry);
     // Ends the search; harmless when none is running.
     void close();
-    bool isOpen() const { return dir_ != nullptr; }
 
 private:
     void* dir_ = nullptr; // DIR*

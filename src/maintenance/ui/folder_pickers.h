@@ -51,7 +51,6 @@ public:
     void setDirList(TDirectoryListBox* list);
     // Root of the drive that holds path: the longest mounted root it lies under.
     int driveIndexOf(const QString& path) const;
-    QString rootOf(int index) const { return drives_.at(static_cast<size_t>(index)).root; }
     QString folderOf(int index) const { return drives_.at(static_cast<size_t>(index)).folder; }
     // What choosing a drive in the drop-down does.
     void chooseDrive(int index);
