@@ -1,12 +1,15 @@
 #pragma once
 // Small helpers shared by the tests: a temporary folder that cleans itself
 // up, and whole-file reads and writes that bypass the code under test.
+#include "listio/listio.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace vqtest {
 
@@ -37,6 +40,16 @@ inline void writeFile(const std::string& path, const std::string& bytes) {
 inline std::string readFile(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+// The lines of a list as the program's own reader yields them.
+inline std::vector<std::string> linesOf(const std::string& file) {
+    vq::listio::TextReader r(file);
+    std::vector<std::string> lines;
+    while (!r.atEnd())
+        lines.emplace_back(r.readLine());
+    r.close();
+    return lines;
 }
 
 inline bool exists(const std::string& path) {

@@ -27,17 +27,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using vqtest::CliResult;
+using vqtest::linesOf;
 using vqtest::readFile;
 using vqtest::writeFile;
-
-std::vector<std::string> linesOf(const std::string& file) {
-    vq::listio::TextReader r(file);
-    std::vector<std::string> lines;
-    while (!r.atEnd())
-        lines.emplace_back(r.readLine());
-    r.close();
-    return lines;
-}
 
 // The message names the program, then the file unless the text does.
 void expectRefused(const CliResult& r, const std::string& message) {

@@ -18,6 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using vq::listio::faults::Op;
+using vqtest::linesOf;
 
 const Op kOps[] = {Op::Open, Op::Read, Op::Write, Op::Sync, Op::Close, Op::Rename};
 const char* const kOpNames[] = {"open", "read", "write", "sync", "close", "rename"};
@@ -46,15 +47,6 @@ bool killedBefore(Op op, int n, bool named, const std::function<void()>& action)
     int status = 0;
     waitpid(child, &status, 0);
     return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
-}
-
-std::vector<std::string> linesOf(const std::string& file) {
-    vq::listio::TextReader r(file);
-    std::vector<std::string> lines;
-    while (!r.atEnd())
-        lines.emplace_back(r.readLine());
-    r.close();
-    return lines;
 }
 
 int temporariesIn(const std::string& folder) {
