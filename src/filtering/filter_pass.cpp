@@ -3,8 +3,11 @@
 #include "filtering/engine.h"
 #include "listio/byte_rules.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -46,6 +49,19 @@ inline std::uint64_t bits64(__m128i a, __m128i b, __m128i c, __m128i d) {
            static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(d))) << 48;
 }
 #endif
+
+// size bytes from src to dst, where both have at least 64 bytes of room.
+inline void copyLine(char* dst, const char* src, std::size_t size) {
+#if defined(__SSE2__)
+    if (size <= 64) {
+        for (int i = 0; i < 4; ++i)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16 * i),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16 * i)));
+        return;
+    }
+#endif
+    std::memcpy(dst, src, size);
+}
 
 // The valid lines of one block of the input, prepared and each followed by
 // a CR, so that the engine decides them all in one scan. Most lines of a
@@ -98,14 +114,39 @@ public:
         close(line.size());
     }
 
-    template <class Write> void sort(ContainmentEngine& engine, Write&& write) {
+    // Decides the lines and gathers them, each followed by CR LF, into the
+    // text for the matching file and the text for the other one, so that
+    // each file gets one write a block.
+    void sort(ContainmentEngine& engine, FilterCounts& counts) {
         engine.decide(std::string_view(bytes_.data(), used_), ends_, verdicts_);
-        std::size_t start = 0;
+        // Every output line is its prepared line with CR LF, one byte more
+        // than in the batch; a short line is copied sixty-four bytes at once.
+        for (std::string* out : {&out_[0], &out_[1]})
+            if (out->size() < used_ + ends_.size() + 64) out->resize(used_ + ends_.size() + 64);
+        if (bytes_.size() < used_ + 64) bytes_.resize(used_ + 64);
+        char* to[2] = {out_[0].data(), out_[1].data()};
+        const char* b = bytes_.data();
+        std::size_t start = 0, matching = 0;
         for (std::size_t i = 0; i < ends_.size(); ++i) {
-            write(std::string_view(bytes_.data() + start, ends_[i] - start), verdicts_[i] != 0);
+            const std::size_t size = ends_[i] - start;
+            const unsigned v = verdicts_[i] != 0;
+            matching += v;
+            char* d = to[v];
+            copyLine(d, b + start, size);
+            d[size] = '\r';
+            d[size + 1] = '\n';
+            to[v] = d + size + 2;
             start = ends_[i] + 1;
         }
+        counts.matching += static_cast<int64_t>(matching);
+        counts.rest += static_cast<int64_t>(ends_.size() - matching);
+        sorted_[0] =
+            std::string_view(out_[0].data(), static_cast<std::size_t>(to[0] - out_[0].data()));
+        sorted_[1] =
+            std::string_view(out_[1].data(), static_cast<std::size_t>(to[1] - out_[1].data()));
     }
+    // The lines of the last sort: 1 for the matching file, 0 for the other.
+    std::string_view sorted(bool matching) const { return sorted_[matching ? 1 : 0]; }
 
 private:
     // A prepared line is never longer than its raw line with its CR, so a
@@ -212,6 +253,274 @@ private:
     std::size_t blockSize_ = 0;
     std::vector<std::size_t> ends_;
     std::vector<unsigned char> verdicts_;
+    std::string out_[2];
+    std::string_view sorted_[2];
+};
+
+// The way for a few rows. Most lines of a list are lower-case addresses
+// with nothing to trim, written out exactly as they stand in the file. The
+// block is read once, sixty-four bytes to a word: the bits of its line
+// ends, at signs, capitals and high bytes, and of the places where each row
+// starts, tell for every line end at once whether its line holds any of
+// them, so a line only checks its first and last byte and is copied to its
+// output from where it stands. Any other line is prepared on its own and
+// decided by the rule.
+class InPlaceSort {
+public:
+    // Whether this way takes the rows: at most kFewRows distinct ones, none
+    // longer than 64 bytes or starting with an LF, which could be the LF of
+    // the CR LF before a line.
+    static bool takes(const std::vector<std::string>& rows) {
+        std::vector<std::string_view> distinct;
+        for (const auto& row : rows) {
+            if (row.size() > 64 || (!row.empty() && row.front() == '\n')) return false;
+            if (!row.empty() && std::find(distinct.begin(), distinct.end(), row) == distinct.end())
+                distinct.push_back(row);
+            if (distinct.size() > ContainmentEngine::kFewRows) return false;
+        }
+        return true;
+    }
+
+    // Rows as the rule takes them: duplicates are one row; an empty row (or
+    // no rows at all) is one that no line holds.
+    InPlaceSort(Rule rule, const std::vector<std::string>& rows) : every_(rule == Rule::EveryRow) {
+        bool emptyRow = rows.empty();
+        for (const auto& row : rows) {
+            if (row.empty())
+                emptyRow = true;
+            else if (std::find(rows_.begin(), rows_.end(), row) == rows_.end())
+                rows_.push_back(row);
+        }
+        never_ = every_ ? emptyRow : rows_.empty();
+        byteIndex('\r'); // kCr
+        byteIndex('@');  // kAt
+        for (const auto& row : rows_) {
+            Places p;
+            // No line holds a CR: such a row occurs nowhere.
+            p.none = row.find('\r') != std::string::npos;
+            // A row of up to four bytes is found exactly by its bytes' bits;
+            // a longer one by four of them, then compared.
+            const std::size_t n = row.size();
+            for (const std::size_t k : std::initializer_list<std::size_t>{0, 1, n - 2, n - 1}) {
+                if (k >= n || std::find_if(p.bytes.begin(), p.bytes.end(), [&](const auto& b) {
+                                  return b.second == k;
+                              }) != p.bytes.end())
+                    continue;
+                p.bytes.emplace_back(byteIndex(row[k]), k);
+            }
+            p.compare = n > 4;
+            places_.push_back(std::move(p));
+        }
+        state_.assign(2 + rows_.size(), {});
+    }
+
+    // Sorts the lines of `block`, each ended by a CR (and an LF after it),
+    // into the text for the matching file and the text for the other one.
+    void sort(std::string_view block, FilterCounts& counts) {
+        const char* b = block.data();
+        const std::size_t n = block.size();
+        // An output line is at most one byte longer than its line with its
+        // CR, and a short one is copied sixty-four bytes at once.
+        for (std::string& out : out_)
+            if (out.size() < 2 * n + 64) out.resize(2 * n + 64);
+        to_[0] = out_[0].data();
+        to_[1] = out_[1].data();
+        lines_ = matching_ = rest_ = 0;
+        start_ = 0;
+        std::fill(state_.begin(), state_.end(), Plane{});
+        const std::size_t words = (n + 63) / 64;
+        alignas(16) char tail[64];
+        // Word w's row places need the bits of word w + 1, so each word is
+        // decided one word after it is marked.
+        for (std::size_t w = 0; w <= words; ++w) {
+            std::swap(last_, next_);
+            if (w < words) {
+                const char* p = b + (w << 6);
+                if (n - (w << 6) < 64) {
+                    // The bytes past the block count as zero; no line reaches them.
+                    std::memset(tail, 0, sizeof tail);
+                    std::memcpy(tail, p, n - (w << 6));
+                    p = tail;
+                }
+                markWord(p);
+            } else {
+                next_.fill(0);
+                nextOdd_ = 0;
+            }
+            if (w > 0) decideWord(b, n, w - 1);
+            lastOdd_ = nextOdd_;
+        }
+        counts.read += lines_;
+        counts.matching += matching_;
+        counts.rest += rest_;
+        for (int i = 0; i < 2; ++i)
+            sorted_[i] =
+                std::string_view(out_[i].data(), static_cast<std::size_t>(to_[i] - out_[i].data()));
+    }
+    // The lines of the last sort: 1 for the matching file, 0 for the other.
+    std::string_view sorted(bool matching) const { return sorted_[matching ? 1 : 0]; }
+
+    // The rule on one prepared line.
+    bool holds(std::string_view prepared) const {
+        if (never_) return false;
+        for (const auto& row : rows_)
+            if ((prepared.find(row) != std::string_view::npos) != every_) return !every_;
+        return every_;
+    }
+
+private:
+    static constexpr std::size_t kCr = 0, kAt = 1, kMaxBytes = 2 + 4 * ContainmentEngine::kFewRows;
+
+    // Where in the mask arrays the bits of `byte` go.
+    std::size_t byteIndex(char byte) {
+        const auto at = std::find(bytes_.begin(), bytes_.end(), byte);
+        if (at != bytes_.end()) return static_cast<std::size_t>(at - bytes_.begin());
+        bytes_.push_back(byte);
+        return bytes_.size() - 1;
+    }
+
+    void markWord(const char* p) {
+#if defined(__SSE2__)
+        __m128i x[4];
+        for (int i = 0; i < 4; ++i)
+            x[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+        for (std::size_t i = 0; i < bytes_.size(); ++i) {
+            const __m128i v = _mm_set1_epi8(bytes_[i]);
+            next_[i] = bits64(_mm_cmpeq_epi8(x[0], v), _mm_cmpeq_epi8(x[1], v),
+                              _mm_cmpeq_epi8(x[2], v), _mm_cmpeq_epi8(x[3], v));
+        }
+        // High bytes have their top bit set; only A to Z land below
+        // -128 + 26 once shifted by 0x80 - 'A'.
+        const __m128i shift = _mm_set1_epi8(static_cast<char>(0x80 - 'A')),
+                      below = _mm_set1_epi8(static_cast<char>(-128 + 26));
+        auto odd = [&](__m128i v) {
+            return _mm_or_si128(v, _mm_cmplt_epi8(_mm_add_epi8(v, shift), below));
+        };
+        nextOdd_ = bits64(odd(x[0]), odd(x[1]), odd(x[2]), odd(x[3]));
+#else
+        next_.fill(0);
+        nextOdd_ = 0;
+        for (std::size_t i = 0; i < 64; ++i) {
+            const unsigned char c = static_cast<unsigned char>(p[i]);
+            const std::uint64_t bit = std::uint64_t(1) << i;
+            for (std::size_t j = 0; j < bytes_.size(); ++j)
+                if (p[i] == bytes_[j]) next_[j] |= bit;
+            if (c >= 0x80 || (c >= 'A' && c <= 'Z')) nextOdd_ |= bit;
+        }
+#endif
+    }
+
+    // Carried from word to word: the top bit of the last word's marks and
+    // the carry of the last addition.
+    struct Plane {
+        std::uint64_t top = 0, carry = 0;
+    };
+
+    // The line ends in `ends` whose line holds a byte marked in `marks`:
+    // those where the nearest mark or line end before them is a mark. A
+    // one put just above each mark runs up through the bytes that are
+    // neither, and lands on the next mark or line end.
+    static std::uint64_t linesHolding(std::uint64_t ends, std::uint64_t marks, Plane& p) {
+        const std::uint64_t above = (marks << 1) | p.top;
+        const std::uint64_t gaps = ~(ends | marks);
+        const unsigned __int128 sum =
+            static_cast<unsigned __int128>(above) + gaps + static_cast<unsigned __int128>(p.carry);
+        p.top = marks >> 63;
+        p.carry = static_cast<std::uint64_t>(sum >> 64);
+        return static_cast<std::uint64_t>(sum) & ends;
+    }
+
+    // The places where row r starts in word w.
+    std::uint64_t rowStarts(const char* b, std::size_t n, std::size_t w, std::size_t r) const {
+        const Places& p = places_[r];
+        if (p.none) return 0;
+        std::uint64_t starts = ~std::uint64_t(0);
+        for (const auto& [index, k] : p.bytes) // byte k of the row, k bytes on
+            starts &= (last_[index] >> k) | ((next_[index] << 1) << (63 - k));
+        if (!p.compare) return starts;
+        const std::string& row = rows_[r];
+        for (std::uint64_t x = starts; x; x &= x - 1) {
+            const std::size_t at = (w << 6) + static_cast<std::size_t>(__builtin_ctzll(x));
+            if (at + row.size() > n || std::memcmp(b + at, row.data(), row.size()) != 0)
+                starts &= ~(x & -x);
+        }
+        return starts;
+    }
+
+    void decideWord(const char* b, std::size_t n, std::size_t w) {
+        const std::uint64_t ends = last_[kCr];
+        const std::uint64_t withAt = linesHolding(ends, last_[kAt], state_[0]);
+        const std::uint64_t withOdd = linesHolding(ends, lastOdd_, state_[1]);
+        std::uint64_t matching = every_ ? ~std::uint64_t(0) : 0;
+        for (std::size_t r = 0; r < rows_.size(); ++r) {
+            const std::uint64_t holding = linesHolding(ends, rowStarts(b, n, w, r), state_[2 + r]);
+            matching = every_ ? matching & holding : matching | holding;
+        }
+        if (never_) matching = 0;
+        for (std::uint64_t x = ends; x; x &= x - 1) {
+            const std::uint64_t bit = x & -x;
+            const std::size_t c = (w << 6) + static_cast<std::size_t>(__builtin_ctzll(x));
+            const std::size_t s = start_, size = c - s;
+            start_ = c + 1;
+            if (start_ < n && b[start_] == '\n') ++start_;
+            ++lines_;
+            if (size == 0) continue; // empty: invalid
+            const auto first = static_cast<unsigned char>(b[s]);
+            const auto last = static_cast<unsigned char>(b[c - 1]);
+            if ((withOdd & bit) || first <= 0x20 || last <= 0x20) {
+                other(std::string_view(b + s, size));
+                continue;
+            }
+            if (first == '@' || !(withAt & bit)) continue; // invalid
+            const bool verdict = (matching & bit) != 0;
+            char* d = to_[verdict];
+            if (size <= 64 && s + 64 <= n)
+                copyLine(d, b + s, size);
+            else
+                std::memcpy(d, b + s, size);
+            d[size] = '\r';
+            d[size + 1] = '\n';
+            to_[verdict] = d + size + 2;
+            matching_ += verdict;
+            rest_ += !verdict;
+        }
+    }
+
+    // A line that needs preparing.
+    void other(std::string_view raw) {
+        const std::string_view prepared = prepareLine(raw, scratch_);
+        if (!isValidLine(prepared)) return;
+        const bool verdict = holds(prepared);
+        char* d = to_[verdict];
+        std::memcpy(d, prepared.data(), prepared.size());
+        d[prepared.size()] = '\r';
+        d[prepared.size() + 1] = '\n';
+        to_[verdict] = d + prepared.size() + 2;
+        matching_ += verdict;
+        rest_ += !verdict;
+    }
+
+    // How a row's starts are found: which bytes' bits, each k bytes on.
+    struct Places {
+        std::vector<std::pair<std::size_t, std::size_t>> bytes; // mask index, k
+        bool compare = false; // the bits only narrow the places down
+        bool none = false;    // the row occurs nowhere
+    };
+
+    bool every_;
+    bool never_ = false;
+    std::vector<std::string> rows_;
+    std::vector<char> bytes_; // the bytes whose places are marked
+    std::vector<Places> places_;
+    std::array<std::uint64_t, kMaxBytes> last_{}, next_{};
+    std::uint64_t lastOdd_ = 0, nextOdd_ = 0;
+    std::vector<Plane> state_; // at signs, capitals and high bytes, then each row
+    std::size_t start_ = 0;    // where the next line starts
+    int64_t lines_ = 0, matching_ = 0, rest_ = 0;
+    char* to_[2] = {};
+    std::string scratch_;
+    std::string out_[2];
+    std::string_view sorted_[2];
 };
 
 } // namespace
@@ -219,25 +528,20 @@ private:
 FilterCounts filterList(const std::string& input, const std::string& matchingFile,
                         const std::string& restFile, Rule rule,
                         const std::vector<std::string>& rows, const std::function<void()>& opened,
-                        std::size_t readBuffer) {
-    // Built before any file is touched, so a matcher that cannot be built
-    // creates nothing.
-    ContainmentEngine engine(rule, rows);
+                        std::size_t readBuffer, ContainmentEngine::Way way) {
+    using Way = ContainmentEngine::Way;
+    std::optional<InPlaceSort> inPlace;
+    std::optional<ContainmentEngine> engine;
+    if ((way == Way::Auto || way == Way::FewRows) && InPlaceSort::takes(rows))
+        inPlace.emplace(rule, rows);
+    else // built before any file is touched, so a matcher that cannot be built creates nothing
+        engine.emplace(rule, rows, way);
     FilterCounts counts;
     listio::TextReader in(input, readBuffer);
     listio::TextWriter matching(matchingFile);
     listio::TextWriter rest(restFile);
     if (opened) opened();
 
-    auto write = [&](std::string_view prepared, bool match) {
-        if (match) {
-            matching.writeLine(prepared);
-            ++counts.matching;
-        } else {
-            rest.writeLine(prepared);
-            ++counts.rest;
-        }
-    };
     Batch batch;
     std::string scratch;
     try {
@@ -247,11 +551,26 @@ FilterCounts filterList(const std::string& input, const std::string& matchingFil
                 // A line longer than the buffer, decided on its own.
                 const std::string_view prepared = prepareLine(in.readLine(), scratch);
                 ++counts.read;
-                if (isValidLine(prepared)) write(prepared, engine.matches(prepared));
+                if (!isValidLine(prepared)) continue;
+                if (inPlace ? inPlace->holds(prepared) : engine->matches(prepared)) {
+                    matching.writeLine(prepared);
+                    ++counts.matching;
+                } else {
+                    rest.writeLine(prepared);
+                    ++counts.rest;
+                }
                 continue;
             }
-            counts.read += batch.fill(lines);
-            batch.sort(engine, write);
+            if (inPlace) {
+                inPlace->sort(lines, counts);
+                matching.writeLines(inPlace->sorted(true));
+                rest.writeLines(inPlace->sorted(false));
+            } else {
+                counts.read += batch.fill(lines);
+                batch.sort(*engine, counts);
+                matching.writeLines(batch.sorted(true));
+                rest.writeLines(batch.sorted(false));
+            }
         }
         in.close();
         matching.close();
