@@ -311,7 +311,6 @@ public:
             p.compare = n > 4;
             places_.push_back(std::move(p));
         }
-        state_.assign(2 + rows_.size(), {});
     }
 
     // Sorts the lines of `block`, each ended by a CR (and an LF after it),
@@ -323,39 +322,71 @@ public:
         // CR, and a short one is copied sixty-four bytes at once.
         for (std::string& out : out_)
             if (out.size() < 2 * n + 64) out.resize(2 * n + 64);
-        to_[0] = out_[0].data();
-        to_[1] = out_[1].data();
-        lines_ = matching_ = rest_ = 0;
-        start_ = 0;
-        std::fill(state_.begin(), state_.end(), Plane{});
+        char* to[2] = {out_[0].data(), out_[1].data()};
+        int64_t lines = 0, matching = 0, written = 0;
+        std::size_t start = 0; // where the next line starts
+        std::array<Plane, 2 + ContainmentEngine::kFewRows> planes{};
         const std::size_t words = (n + 63) / 64;
-        alignas(16) char tail[64];
-        // Word w's row places need the bits of word w + 1, so each word is
-        // decided one word after it is marked.
-        for (std::size_t w = 0; w <= words; ++w) {
-            std::swap(last_, next_);
-            if (w < words) {
-                const char* p = b + (w << 6);
-                if (n - (w << 6) < 64) {
-                    // The bytes past the block count as zero; no line reaches them.
-                    std::memset(tail, 0, sizeof tail);
-                    std::memcpy(tail, p, n - (w << 6));
-                    p = tail;
+        for (std::size_t first = 0; first < words; first += kChunk) {
+            const std::size_t count = std::min(kChunk, words - first);
+            // A word's row places need the bits of the word after it.
+            markWords(b, n, first, count + 1);
+            for (std::size_t r = 0; r < rows_.size(); ++r)
+                findStarts(b, n, first, count, r);
+            for (std::size_t i = 0; i < count; ++i) {
+                const std::size_t w = first + i;
+                const std::uint64_t ends = marks_[kCr][i];
+                const std::uint64_t withAt = linesHolding(ends, marks_[kAt][i], planes[0]);
+                const std::uint64_t withOdd = linesHolding(ends, odd_[i], planes[1]);
+                std::uint64_t matches = every_ ? ~std::uint64_t(0) : 0;
+                for (std::size_t r = 0; r < rows_.size(); ++r) {
+                    const std::uint64_t holding = linesHolding(ends, starts_[r][i], planes[2 + r]);
+                    matches = every_ ? matches & holding : matches | holding;
                 }
-                markWord(p);
-            } else {
-                next_.fill(0);
-                nextOdd_ = 0;
+                if (never_) matches = 0;
+                for (std::uint64_t x = ends; x; x &= x - 1) {
+                    const std::uint64_t bit = x & -x;
+                    const std::size_t c = (w << 6) + static_cast<std::size_t>(__builtin_ctzll(x));
+                    const std::size_t s = start;
+                    std::size_t size = c - s;
+                    start = c + 1;
+                    if (start < n && b[start] == '\n') ++start;
+                    ++lines;
+                    if (size == 0) continue; // empty: invalid
+                    const auto head = static_cast<unsigned char>(b[s]);
+                    const auto tail = static_cast<unsigned char>(b[c - 1]);
+                    const char* line = b + s;
+                    bool verdict;
+                    if ((withOdd & bit) || head <= 0x20 || tail <= 0x20) {
+                        const std::string_view prepared =
+                            prepareLine(std::string_view(line, size), scratch_);
+                        if (!isValidLine(prepared)) continue;
+                        verdict = holds(prepared);
+                        line = prepared.data();
+                        size = prepared.size();
+                    } else {
+                        if (head == '@' || !(withAt & bit)) continue; // invalid
+                        verdict = (matches & bit) != 0;
+                    }
+                    char* d = to[verdict];
+                    if (size <= 64 && line == b + s && s + 64 <= n)
+                        copyLine(d, line, size);
+                    else
+                        std::memcpy(d, line, size);
+                    d[size] = '\r';
+                    d[size + 1] = '\n';
+                    to[verdict] = d + size + 2;
+                    matching += verdict;
+                    ++written;
+                }
             }
-            if (w > 0) decideWord(b, n, w - 1);
-            lastOdd_ = nextOdd_;
         }
-        counts.read += lines_;
-        counts.matching += matching_;
-        counts.rest += rest_;
+        counts.read += lines;
+        counts.matching += matching;
+        counts.rest += written - matching;
         for (int i = 0; i < 2; ++i)
             sorted_[i] =
-                std::string_view(out_[i].data(), static_cast<std::size_t>(to_[i] - out_[i].data()));
+                std::string_view(out_[i].data(), static_cast<std::size_t>(to[i] - out_[i].data()));
     }
     // The lines of the last sort: 1 for the matching file, 0 for the other.
     std::string_view sorted(bool matching) const { return sorted_[matching ? 1 : 0]; }
@@ -370,8 +401,9 @@ public:
 
 private:
     static constexpr std::size_t kCr = 0, kAt = 1, kMaxBytes = 2 + 4 * ContainmentEngine::kFewRows;
+    static constexpr std::size_t kChunk = 64; // words marked at once
 
-    // Where in the mask arrays the bits of `byte` go.
+    // Where in the marks the bits of `byte` go.
     std::size_t byteIndex(char byte) {
         const auto at = std::find(bytes_.begin(), bytes_.end(), byte);
         if (at != bytes_.end()) return static_cast<std::size_t>(at - bytes_.begin());
@@ -379,15 +411,31 @@ private:
         return bytes_.size() - 1;
     }
 
-    void markWord(const char* p) {
+    // Marks `count` words from word `first` on into marks_ and odd_; the
+    // bytes past the block count as zero, and no line reaches them.
+    void markWords(const char* b, std::size_t n, std::size_t first, std::size_t count) {
+        alignas(16) char tail[64];
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t at = (first + i) << 6;
+            const char* p = b + at;
+            if (at + 64 > n) {
+                std::memset(tail, 0, sizeof tail);
+                if (at < n) std::memcpy(tail, p, n - at);
+                p = tail;
+            }
+            markWord(p, i);
+        }
+    }
+
+    void markWord(const char* p, std::size_t i) {
 #if defined(__SSE2__)
         __m128i x[4];
-        for (int i = 0; i < 4; ++i)
-            x[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-        for (std::size_t i = 0; i < bytes_.size(); ++i) {
-            const __m128i v = _mm_set1_epi8(bytes_[i]);
-            next_[i] = bits64(_mm_cmpeq_epi8(x[0], v), _mm_cmpeq_epi8(x[1], v),
-                              _mm_cmpeq_epi8(x[2], v), _mm_cmpeq_epi8(x[3], v));
+        for (int k = 0; k < 4; ++k)
+            x[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+        for (std::size_t j = 0; j < bytes_.size(); ++j) {
+            const __m128i v = _mm_set1_epi8(bytes_[j]);
+            marks_[j][i] = bits64(_mm_cmpeq_epi8(x[0], v), _mm_cmpeq_epi8(x[1], v),
+                                  _mm_cmpeq_epi8(x[2], v), _mm_cmpeq_epi8(x[3], v));
         }
         // High bytes have their top bit set; only A to Z land below
         // -128 + 26 once shifted by 0x80 - 'A'.
@@ -396,16 +444,17 @@ private:
         auto odd = [&](__m128i v) {
             return _mm_or_si128(v, _mm_cmplt_epi8(_mm_add_epi8(v, shift), below));
         };
-        nextOdd_ = bits64(odd(x[0]), odd(x[1]), odd(x[2]), odd(x[3]));
+        odd_[i] = bits64(odd(x[0]), odd(x[1]), odd(x[2]), odd(x[3]));
 #else
-        next_.fill(0);
-        nextOdd_ = 0;
-        for (std::size_t i = 0; i < 64; ++i) {
-            const unsigned char c = static_cast<unsigned char>(p[i]);
-            const std::uint64_t bit = std::uint64_t(1) << i;
+        for (std::size_t j = 0; j < bytes_.size(); ++j)
+            marks_[j][i] = 0;
+        odd_[i] = 0;
+        for (std::size_t k = 0; k < 64; ++k) {
+            const unsigned char c = static_cast<unsigned char>(p[k]);
+            const std::uint64_t bit = std::uint64_t(1) << k;
             for (std::size_t j = 0; j < bytes_.size(); ++j)
-                if (p[i] == bytes_[j]) next_[j] |= bit;
-            if (c >= 0x80 || (c >= 'A' && c <= 'Z')) nextOdd_ |= bit;
+                if (p[k] == bytes_[j]) marks_[j][i] |= bit;
+            if (c >= 0x80 || (c >= 'A' && c <= 'Z')) odd_[i] |= bit;
         }
 #endif
     }
@@ -430,74 +479,29 @@ private:
         return static_cast<std::uint64_t>(sum) & ends;
     }
 
-    // The places where row r starts in word w.
-    std::uint64_t rowStarts(const char* b, std::size_t n, std::size_t w, std::size_t r) const {
+    // The places where row r starts in the `count` words of the chunk
+    // from word `first` on.
+    void findStarts(const char* b, std::size_t n, std::size_t first, std::size_t count,
+                    std::size_t r) {
+        std::uint64_t* starts = starts_[r];
         const Places& p = places_[r];
-        if (p.none) return 0;
-        std::uint64_t starts = ~std::uint64_t(0);
-        for (const auto& [index, k] : p.bytes) // byte k of the row, k bytes on
-            starts &= (last_[index] >> k) | ((next_[index] << 1) << (63 - k));
-        if (!p.compare) return starts;
+        std::fill(starts, starts + count, p.none ? 0 : ~std::uint64_t(0));
+        if (p.none) return;
+        for (const auto& [index, k] : p.bytes) { // byte k of the row, k bytes on
+            const std::uint64_t* m = marks_[index];
+            for (std::size_t i = 0; i < count; ++i)
+                starts[i] &= (m[i] >> k) | ((m[i + 1] << 1) << (63 - k));
+        }
+        if (!p.compare) return;
         const std::string& row = rows_[r];
-        for (std::uint64_t x = starts; x; x &= x - 1) {
-            const std::size_t at = (w << 6) + static_cast<std::size_t>(__builtin_ctzll(x));
-            if (at + row.size() > n || std::memcmp(b + at, row.data(), row.size()) != 0)
-                starts &= ~(x & -x);
-        }
-        return starts;
-    }
-
-    void decideWord(const char* b, std::size_t n, std::size_t w) {
-        const std::uint64_t ends = last_[kCr];
-        const std::uint64_t withAt = linesHolding(ends, last_[kAt], state_[0]);
-        const std::uint64_t withOdd = linesHolding(ends, lastOdd_, state_[1]);
-        std::uint64_t matching = every_ ? ~std::uint64_t(0) : 0;
-        for (std::size_t r = 0; r < rows_.size(); ++r) {
-            const std::uint64_t holding = linesHolding(ends, rowStarts(b, n, w, r), state_[2 + r]);
-            matching = every_ ? matching & holding : matching | holding;
-        }
-        if (never_) matching = 0;
-        for (std::uint64_t x = ends; x; x &= x - 1) {
-            const std::uint64_t bit = x & -x;
-            const std::size_t c = (w << 6) + static_cast<std::size_t>(__builtin_ctzll(x));
-            const std::size_t s = start_, size = c - s;
-            start_ = c + 1;
-            if (start_ < n && b[start_] == '\n') ++start_;
-            ++lines_;
-            if (size == 0) continue; // empty: invalid
-            const auto first = static_cast<unsigned char>(b[s]);
-            const auto last = static_cast<unsigned char>(b[c - 1]);
-            if ((withOdd & bit) || first <= 0x20 || last <= 0x20) {
-                other(std::string_view(b + s, size));
-                continue;
+        for (std::size_t i = 0; i < count; ++i) {
+            for (std::uint64_t x = starts[i]; x; x &= x - 1) {
+                const std::size_t at =
+                    ((first + i) << 6) + static_cast<std::size_t>(__builtin_ctzll(x));
+                if (at + row.size() > n || std::memcmp(b + at, row.data(), row.size()) != 0)
+                    starts[i] &= ~(x & -x);
             }
-            if (first == '@' || !(withAt & bit)) continue; // invalid
-            const bool verdict = (matching & bit) != 0;
-            char* d = to_[verdict];
-            if (size <= 64 && s + 64 <= n)
-                copyLine(d, b + s, size);
-            else
-                std::memcpy(d, b + s, size);
-            d[size] = '\r';
-            d[size + 1] = '\n';
-            to_[verdict] = d + size + 2;
-            matching_ += verdict;
-            rest_ += !verdict;
         }
-    }
-
-    // A line that needs preparing.
-    void other(std::string_view raw) {
-        const std::string_view prepared = prepareLine(raw, scratch_);
-        if (!isValidLine(prepared)) return;
-        const bool verdict = holds(prepared);
-        char* d = to_[verdict];
-        std::memcpy(d, prepared.data(), prepared.size());
-        d[prepared.size()] = '\r';
-        d[prepared.size() + 1] = '\n';
-        to_[verdict] = d + prepared.size() + 2;
-        matching_ += verdict;
-        rest_ += !verdict;
     }
 
     // How a row's starts are found: which bytes' bits, each k bytes on.
@@ -512,12 +516,9 @@ private:
     std::vector<std::string> rows_;
     std::vector<char> bytes_; // the bytes whose places are marked
     std::vector<Places> places_;
-    std::array<std::uint64_t, kMaxBytes> last_{}, next_{};
-    std::uint64_t lastOdd_ = 0, nextOdd_ = 0;
-    std::vector<Plane> state_; // at signs, capitals and high bytes, then each row
-    std::size_t start_ = 0;    // where the next line starts
-    int64_t lines_ = 0, matching_ = 0, rest_ = 0;
-    char* to_[2] = {};
+    std::uint64_t marks_[kMaxBytes][kChunk + 1];                // by byte, then word of the chunk
+    std::uint64_t odd_[kChunk + 1];                             // capitals and high bytes
+    std::uint64_t starts_[ContainmentEngine::kFewRows][kChunk]; // by row: where it starts
     std::string scratch_;
     std::string out_[2];
     std::string_view sorted_[2];

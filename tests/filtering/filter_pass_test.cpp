@@ -175,6 +175,7 @@ TEST(FilterPass, EveryPathFollowsTheRule) {
         {"rows starting with an LF", {"\nc@", "\nx@"}, addresses},
         {"rows at every place in a word", {".cn", "a@", "b"}, varied},
         {"rows of more than four bytes", {"ab.cn", "n@a.b", "c@"}, varied},
+        {"a row across 4 KiB of the block", {".cn"}, "x@" + std::string(4093, 'y') + ".cn\r\n"},
         {"rows at the start and end of lines in a row",
          {"ab", "@", "cn"},
          "ab@x.cn\r\nab@y.cn\r\n"},
