@@ -311,6 +311,10 @@ public:
             p.compare = n > 4;
             places_.push_back(std::move(p));
         }
+#if defined(__SSE2__)
+        for (std::size_t j = 0; j < bytes_.size(); ++j)
+            splats_[j] = _mm_set1_epi8(bytes_[j]);
+#endif
     }
 
     // Sorts the lines of `block`, each ended by a CR (and an LF after it),
@@ -389,7 +393,9 @@ public:
                 std::string_view(out_[i].data(), static_cast<std::size_t>(to[i] - out_[i].data()));
     }
     // The lines of the last sort: 1 for the matching file, 0 for the other.
-    std::string_view sorted(bool matching) const { return sorted_[matching ? 1 : 0]; }
+    std::string_view sorted(bool matching) const {
+        return sorted_[matching ? 1 : 0];
+    }
 
     // The rule on one prepared line.
     bool holds(std::string_view prepared) const {
@@ -433,7 +439,7 @@ private:
         for (int k = 0; k < 4; ++k)
             x[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
         for (std::size_t j = 0; j < bytes_.size(); ++j) {
-            const __m128i v = _mm_set1_epi8(bytes_[j]);
+            const __m128i v = splats_[j];
             marks_[j][i] = bits64(_mm_cmpeq_epi8(x[0], v), _mm_cmpeq_epi8(x[1], v),
                                   _mm_cmpeq_epi8(x[2], v), _mm_cmpeq_epi8(x[3], v));
         }
@@ -515,6 +521,9 @@ private:
     bool never_ = false;
     std::vector<std::string> rows_;
     std::vector<char> bytes_; // the bytes whose places are marked
+#if defined(__SSE2__)
+    __m128i splats_[kMaxBytes]; // each of them sixteen times
+#endif
     std::vector<Places> places_;
     std::uint64_t marks_[kMaxBytes][kChunk + 1];                // by byte, then word of the chunk
     std::uint64_t odd_[kChunk + 1];                             // capitals and high bytes
