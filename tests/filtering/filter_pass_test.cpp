@@ -113,9 +113,12 @@ void expectEveryPathFollowsTheRule(const Rows& rows, const std::string& file) {
             for (std::size_t i = 0; i < expected.size(); ++i)
                 ASSERT_EQ(verdicts[i] != 0, expected[i]) << "batch line " << i;
         }
-        // Auto takes lines where they stand in the block when the rows are
-        // few; Matcher prepares every line into a batch.
-        for (const Way way : {Way::Auto, Way::Matcher}) {
+        // Auto and FewRows take lines where they stand in the block when the
+        // rows are few, marking it with the widest vectors the processor has
+        // and with 16-byte ones; with more rows, or Matcher, every line is
+        // prepared into a batch.
+        for (const Way way : {Way::Auto, Way::FewRows, Way::Matcher}) {
+            if (way != Way::Auto && rows.size() > ContainmentEngine::kFewRows) continue;
             for (const std::size_t buffer : {std::size_t(1), std::size_t(7), std::size_t(64),
                                              std::size_t(200), vq::listio::kDefaultBufferSize}) {
                 SCOPED_TRACE("buffer " + std::to_string(buffer) + ", way " +
