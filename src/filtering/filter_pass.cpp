@@ -3,11 +3,18 @@
 #include "filtering/engine.h"
 #include "listio/byte_rules.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define VQ_WIDE_MARKS 1
 #endif
 
 namespace vq::filtering {
@@ -46,6 +53,19 @@ inline std::uint64_t bits64(__m128i a, __m128i b, __m128i c, __m128i d) {
            static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(d))) << 48;
 }
 #endif
+
+// size bytes from src to dst, where both have at least 64 bytes of room.
+inline void copyLine(char* dst, const char* src, std::size_t size) {
+#if defined(__SSE2__)
+    if (size <= 64) {
+        for (int i = 0; i < 4; ++i)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16 * i),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16 * i)));
+        return;
+    }
+#endif
+    std::memcpy(dst, src, size);
+}
 
 // The valid lines of one block of the input, prepared and each followed by
 // a CR, so that the engine decides them all in one scan. Most lines of a
@@ -98,14 +118,39 @@ public:
         close(line.size());
     }
 
-    template <class Write> void sort(ContainmentEngine& engine, Write&& write) {
+    // Decides the lines and gathers them, each followed by CR LF, into the
+    // text for the matching file and the text for the other one, so that
+    // each file gets one write a block.
+    void sort(ContainmentEngine& engine, FilterCounts& counts) {
         engine.decide(std::string_view(bytes_.data(), used_), ends_, verdicts_);
-        std::size_t start = 0;
+        // Every output line is its prepared line with CR LF, one byte more
+        // than in the batch; a short line is copied sixty-four bytes at once.
+        for (std::string* out : {&out_[0], &out_[1]})
+            if (out->size() < used_ + ends_.size() + 64) out->resize(used_ + ends_.size() + 64);
+        if (bytes_.size() < used_ + 64) bytes_.resize(used_ + 64);
+        char* to[2] = {out_[0].data(), out_[1].data()};
+        const char* b = bytes_.data();
+        std::size_t start = 0, matching = 0;
         for (std::size_t i = 0; i < ends_.size(); ++i) {
-            write(std::string_view(bytes_.data() + start, ends_[i] - start), verdicts_[i] != 0);
+            const std::size_t size = ends_[i] - start;
+            const unsigned v = verdicts_[i] != 0;
+            matching += v;
+            char* d = to[v];
+            copyLine(d, b + start, size);
+            d[size] = '\r';
+            d[size + 1] = '\n';
+            to[v] = d + size + 2;
             start = ends_[i] + 1;
         }
+        counts.matching += static_cast<int64_t>(matching);
+        counts.rest += static_cast<int64_t>(ends_.size() - matching);
+        sorted_[0] =
+            std::string_view(out_[0].data(), static_cast<std::size_t>(to[0] - out_[0].data()));
+        sorted_[1] =
+            std::string_view(out_[1].data(), static_cast<std::size_t>(to[1] - out_[1].data()));
     }
+    // The lines of the last sort: 1 for the matching file, 0 for the other.
+    std::string_view sorted(bool matching) const { return sorted_[matching ? 1 : 0]; }
 
 private:
     // A prepared line is never longer than its raw line with its CR, so a
@@ -212,6 +257,318 @@ private:
     std::size_t blockSize_ = 0;
     std::vector<std::size_t> ends_;
     std::vector<unsigned char> verdicts_;
+    std::string out_[2];
+    std::string_view sorted_[2];
+};
+
+// The way for a few rows. Most lines of a list are lower-case addresses
+// with nothing to trim, written out exactly as they stand in the file. The
+// block is read once, sixty-four bytes to a word: the bits of its line
+// ends, at signs, capitals and high bytes, and of the places where each row
+// starts, tell for every line end at once whether its line holds any of
+// them, so a line only checks its first and last byte and is copied to its
+// output from where it stands. Any other line is prepared on its own and
+// decided by the rule.
+class InPlaceSort {
+public:
+    // Whether this way takes the rows: at most kFewRows distinct ones, none
+    // longer than 64 bytes or starting with an LF, which could be the LF of
+    // the CR LF before a line.
+    static bool takes(const std::vector<std::string>& rows) {
+        std::vector<std::string_view> distinct;
+        for (const auto& row : rows) {
+            if (row.size() > 64 || (!row.empty() && row.front() == '\n')) return false;
+            if (!row.empty() && std::find(distinct.begin(), distinct.end(), row) == distinct.end())
+                distinct.push_back(row);
+            if (distinct.size() > ContainmentEngine::kFewRows) return false;
+        }
+        return true;
+    }
+
+    // Rows as the rule takes them: duplicates are one row; an empty row (or
+    // no rows at all) is one that no line holds.
+    // `wide`: marks with 64-byte vectors where the processor has them.
+    InPlaceSort(Rule rule, const std::vector<std::string>& rows, bool wide)
+        : every_(rule == Rule::EveryRow) {
+#if defined(VQ_WIDE_MARKS)
+        wide_ = wide && __builtin_cpu_supports("avx512bw");
+#else
+        (void)wide;
+#endif
+        bool emptyRow = rows.empty();
+        for (const auto& row : rows) {
+            if (row.empty())
+                emptyRow = true;
+            else if (std::find(rows_.begin(), rows_.end(), row) == rows_.end())
+                rows_.push_back(row);
+        }
+        never_ = every_ ? emptyRow : rows_.empty();
+        byteIndex('\r'); // kCr
+        byteIndex('@');  // kAt
+        for (const auto& row : rows_) {
+            Places p;
+            // No line holds a CR: such a row occurs nowhere.
+            p.none = row.find('\r') != std::string::npos;
+            // A row of up to four bytes is found exactly by its bytes' bits;
+            // a longer one by four of them, then compared.
+            const std::size_t n = row.size();
+            for (const std::size_t k : std::initializer_list<std::size_t>{0, 1, n - 2, n - 1}) {
+                if (k >= n || std::find_if(p.bytes.begin(), p.bytes.end(), [&](const auto& b) {
+                                  return b.second == k;
+                              }) != p.bytes.end())
+                    continue;
+                p.bytes.emplace_back(byteIndex(row[k]), k);
+            }
+            p.compare = n > 4;
+            places_.push_back(std::move(p));
+        }
+#if defined(__SSE2__)
+        for (std::size_t j = 0; j < bytes_.size(); ++j)
+            splats_[j] = _mm_set1_epi8(bytes_[j]);
+#endif
+    }
+
+    // Sorts the lines of `block`, each ended by a CR (and an LF after it),
+    // into the text for the matching file and the text for the other one.
+    void sort(std::string_view block, FilterCounts& counts) {
+        const char* b = block.data();
+        const std::size_t n = block.size();
+        // An output line is at most one byte longer than its line with its
+        // CR, and a short one is copied sixty-four bytes at once.
+        for (std::string& out : out_)
+            if (out.size() < 2 * n + 64) out.resize(2 * n + 64);
+        char* to[2] = {out_[0].data(), out_[1].data()};
+        int64_t lines = 0, matching = 0, written = 0;
+        std::size_t start = 0; // where the next line starts
+        std::array<Plane, 2 + ContainmentEngine::kFewRows> planes{};
+        const std::size_t words = (n + 63) / 64;
+        for (std::size_t first = 0; first < words; first += kChunk) {
+            const std::size_t count = std::min(kChunk, words - first);
+            // A word's row places need the bits of the word after it.
+            markWords(b, n, first, count + 1);
+            for (std::size_t r = 0; r < rows_.size(); ++r)
+                findStarts(b, n, first, count, r);
+            for (std::size_t i = 0; i < count; ++i) {
+                const std::size_t w = first + i;
+                const std::uint64_t ends = marks_[kCr][i];
+                const std::uint64_t withAt = linesHolding(ends, marks_[kAt][i], planes[0]);
+                const std::uint64_t withOdd = linesHolding(ends, odd_[i], planes[1]);
+                std::uint64_t matches = every_ ? ~std::uint64_t(0) : 0;
+                for (std::size_t r = 0; r < rows_.size(); ++r) {
+                    const std::uint64_t holding = linesHolding(ends, starts_[r][i], planes[2 + r]);
+                    matches = every_ ? matches & holding : matches | holding;
+                }
+                if (never_) matches = 0;
+                for (std::uint64_t x = ends; x; x &= x - 1) {
+                    const std::uint64_t bit = x & -x;
+                    const std::size_t c = (w << 6) + static_cast<std::size_t>(__builtin_ctzll(x));
+                    const std::size_t s = start;
+                    std::size_t size = c - s;
+                    start = c + 1;
+                    if (start < n && b[start] == '\n') ++start;
+                    ++lines;
+                    if (size == 0) continue; // empty: invalid
+                    const auto head = static_cast<unsigned char>(b[s]);
+                    const auto tail = static_cast<unsigned char>(b[c - 1]);
+                    const char* line = b + s;
+                    bool verdict;
+                    if ((withOdd & bit) || head <= 0x20 || tail <= 0x20) {
+                        const std::string_view prepared =
+                            prepareLine(std::string_view(line, size), scratch_);
+                        if (!isValidLine(prepared)) continue;
+                        verdict = holds(prepared);
+                        line = prepared.data();
+                        size = prepared.size();
+                    } else {
+                        if (head == '@' || !(withAt & bit)) continue; // invalid
+                        verdict = (matches & bit) != 0;
+                    }
+                    char* d = to[verdict];
+                    if (size <= 64 && line == b + s && s + 64 <= n)
+                        copyLine(d, line, size);
+                    else
+                        std::memcpy(d, line, size);
+                    d[size] = '\r';
+                    d[size + 1] = '\n';
+                    to[verdict] = d + size + 2;
+                    matching += verdict;
+                    ++written;
+                }
+            }
+        }
+        counts.read += lines;
+        counts.matching += matching;
+        counts.rest += written - matching;
+        for (int i = 0; i < 2; ++i)
+            sorted_[i] =
+                std::string_view(out_[i].data(), static_cast<std::size_t>(to[i] - out_[i].data()));
+    }
+    // The lines of the last sort: 1 for the matching file, 0 for the other.
+    std::string_view sorted(bool matching) const {
+        return sorted_[matching ? 1 : 0];
+    }
+
+    // The rule on one prepared line.
+    bool holds(std::string_view prepared) const {
+        if (never_) return false;
+        for (const auto& row : rows_)
+            if ((prepared.find(row) != std::string_view::npos) != every_) return !every_;
+        return every_;
+    }
+
+private:
+    static constexpr std::size_t kCr = 0, kAt = 1, kMaxBytes = 2 + 4 * ContainmentEngine::kFewRows;
+    static constexpr std::size_t kChunk = 64; // words marked at once
+
+    // Where in the marks the bits of `byte` go.
+    std::size_t byteIndex(char byte) {
+        const auto at = std::find(bytes_.begin(), bytes_.end(), byte);
+        if (at != bytes_.end()) return static_cast<std::size_t>(at - bytes_.begin());
+        bytes_.push_back(byte);
+        return bytes_.size() - 1;
+    }
+
+    // Marks `count` words from word `first` on into marks_ and odd_; the
+    // bytes past the block count as zero, and no line reaches them.
+    void markWords(const char* b, std::size_t n, std::size_t first, std::size_t count) {
+#if defined(VQ_WIDE_MARKS)
+        if (wide_) return markWordsWide(b, n, first, count);
+#endif
+        alignas(16) char tail[64];
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t at = (first + i) << 6;
+            const char* p = b + at;
+            if (at + 64 > n) {
+                std::memset(tail, 0, sizeof tail);
+                if (at < n) std::memcpy(tail, p, n - at);
+                p = tail;
+            }
+            markWord(p, i);
+        }
+    }
+
+#if defined(VQ_WIDE_MARKS)
+    // The same with one 64-byte vector a word.
+    __attribute__((target("avx512bw"))) void markWordsWide(const char* b, std::size_t n,
+                                                           std::size_t first, std::size_t count) {
+        __m512i splats[kMaxBytes];
+        for (std::size_t j = 0; j < bytes_.size(); ++j)
+            splats[j] = _mm512_set1_epi8(bytes_[j]);
+        const __m512i a = _mm512_set1_epi8('A'), letters = _mm512_set1_epi8(26);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t at = (first + i) << 6;
+            // Bytes past the block are not read, and count as zero.
+            const __m512i x =
+                at + 64 <= n ? _mm512_loadu_si512(b + at)
+                : at < n     ? _mm512_maskz_loadu_epi8(~std::uint64_t(0) >> (64 - (n - at)), b + at)
+                             : _mm512_setzero_si512();
+            for (std::size_t j = 0; j < bytes_.size(); ++j)
+                marks_[j][i] = _mm512_cmpeq_epi8_mask(x, splats[j]);
+            odd_[i] =
+                _mm512_movepi8_mask(x) | _mm512_cmplt_epu8_mask(_mm512_sub_epi8(x, a), letters);
+        }
+    }
+#endif
+
+    void markWord(const char* p, std::size_t i) {
+#if defined(__SSE2__)
+        __m128i x[4];
+        for (int k = 0; k < 4; ++k)
+            x[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+        for (std::size_t j = 0; j < bytes_.size(); ++j) {
+            const __m128i v = splats_[j];
+            marks_[j][i] = bits64(_mm_cmpeq_epi8(x[0], v), _mm_cmpeq_epi8(x[1], v),
+                                  _mm_cmpeq_epi8(x[2], v), _mm_cmpeq_epi8(x[3], v));
+        }
+        // High bytes have their top bit set; only A to Z land below
+        // -128 + 26 once shifted by 0x80 - 'A'.
+        const __m128i shift = _mm_set1_epi8(static_cast<char>(0x80 - 'A')),
+                      below = _mm_set1_epi8(static_cast<char>(-128 + 26));
+        auto odd = [&](__m128i v) {
+            return _mm_or_si128(v, _mm_cmplt_epi8(_mm_add_epi8(v, shift), below));
+        };
+        odd_[i] = bits64(odd(x[0]), odd(x[1]), odd(x[2]), odd(x[3]));
+#else
+        for (std::size_t j = 0; j < bytes_.size(); ++j)
+            marks_[j][i] = 0;
+        odd_[i] = 0;
+        for (std::size_t k = 0; k < 64; ++k) {
+            const unsigned char c = static_cast<unsigned char>(p[k]);
+            const std::uint64_t bit = std::uint64_t(1) << k;
+            for (std::size_t j = 0; j < bytes_.size(); ++j)
+                if (p[k] == bytes_[j]) marks_[j][i] |= bit;
+            if (c >= 0x80 || (c >= 'A' && c <= 'Z')) odd_[i] |= bit;
+        }
+#endif
+    }
+
+    // Carried from word to word: the top bit of the last word's marks and
+    // the carry of the last addition.
+    struct Plane {
+        std::uint64_t top = 0, carry = 0;
+    };
+
+    // The line ends in `ends` whose line holds a byte marked in `marks`:
+    // those where the nearest mark or line end before them is a mark. A
+    // one put just above each mark runs up through the bytes that are
+    // neither, and lands on the next mark or line end.
+    static std::uint64_t linesHolding(std::uint64_t ends, std::uint64_t marks, Plane& p) {
+        const std::uint64_t above = (marks << 1) | p.top;
+        const std::uint64_t gaps = ~(ends | marks);
+        const unsigned __int128 sum =
+            static_cast<unsigned __int128>(above) + gaps + static_cast<unsigned __int128>(p.carry);
+        p.top = marks >> 63;
+        p.carry = static_cast<std::uint64_t>(sum >> 64);
+        return static_cast<std::uint64_t>(sum) & ends;
+    }
+
+    // The places where row r starts in the `count` words of the chunk
+    // from word `first` on.
+    void findStarts(const char* b, std::size_t n, std::size_t first, std::size_t count,
+                    std::size_t r) {
+        std::uint64_t* starts = starts_[r];
+        const Places& p = places_[r];
+        std::fill(starts, starts + count, p.none ? 0 : ~std::uint64_t(0));
+        if (p.none) return;
+        for (const auto& [index, k] : p.bytes) { // byte k of the row, k bytes on
+            const std::uint64_t* m = marks_[index];
+            for (std::size_t i = 0; i < count; ++i)
+                starts[i] &= (m[i] >> k) | ((m[i + 1] << 1) << (63 - k));
+        }
+        if (!p.compare) return;
+        const std::string& row = rows_[r];
+        for (std::size_t i = 0; i < count; ++i) {
+            for (std::uint64_t x = starts[i]; x; x &= x - 1) {
+                const std::size_t at =
+                    ((first + i) << 6) + static_cast<std::size_t>(__builtin_ctzll(x));
+                if (at + row.size() > n || std::memcmp(b + at, row.data(), row.size()) != 0)
+                    starts[i] &= ~(x & -x);
+            }
+        }
+    }
+
+    // How a row's starts are found: which bytes' bits, each k bytes on.
+    struct Places {
+        std::vector<std::pair<std::size_t, std::size_t>> bytes; // mask index, k
+        bool compare = false; // the bits only narrow the places down
+        bool none = false;    // the row occurs nowhere
+    };
+
+    bool every_;
+    bool never_ = false;
+    bool wide_ = false;
+    std::vector<std::string> rows_;
+    std::vector<char> bytes_; // the bytes whose places are marked
+#if defined(__SSE2__)
+    __m128i splats_[kMaxBytes]; // each of them sixteen times
+#endif
+    std::vector<Places> places_;
+    std::uint64_t marks_[kMaxBytes][kChunk + 1];                // by byte, then word of the chunk
+    std::uint64_t odd_[kChunk + 1];                             // capitals and high bytes
+    std::uint64_t starts_[ContainmentEngine::kFewRows][kChunk]; // by row: where it starts
+    std::string scratch_;
+    std::string out_[2];
+    std::string_view sorted_[2];
 };
 
 } // namespace
@@ -219,25 +576,20 @@ private:
 FilterCounts filterList(const std::string& input, const std::string& matchingFile,
                         const std::string& restFile, Rule rule,
                         const std::vector<std::string>& rows, const std::function<void()>& opened,
-                        std::size_t readBuffer) {
-    // Built before any file is touched, so a matcher that cannot be built
-    // creates nothing.
-    ContainmentEngine engine(rule, rows);
+                        std::size_t readBuffer, ContainmentEngine::Way way) {
+    using Way = ContainmentEngine::Way;
+    std::optional<InPlaceSort> inPlace;
+    std::optional<ContainmentEngine> engine;
+    if ((way == Way::Auto || way == Way::FewRows) && InPlaceSort::takes(rows))
+        inPlace.emplace(rule, rows, way == Way::Auto);
+    else // built before any file is touched, so a matcher that cannot be built creates nothing
+        engine.emplace(rule, rows, way);
     FilterCounts counts;
     listio::TextReader in(input, readBuffer);
     listio::TextWriter matching(matchingFile);
     listio::TextWriter rest(restFile);
     if (opened) opened();
 
-    auto write = [&](std::string_view prepared, bool match) {
-        if (match) {
-            matching.writeLine(prepared);
-            ++counts.matching;
-        } else {
-            rest.writeLine(prepared);
-            ++counts.rest;
-        }
-    };
     Batch batch;
     std::string scratch;
     try {
@@ -247,11 +599,26 @@ FilterCounts filterList(const std::string& input, const std::string& matchingFil
                 // A line longer than the buffer, decided on its own.
                 const std::string_view prepared = prepareLine(in.readLine(), scratch);
                 ++counts.read;
-                if (isValidLine(prepared)) write(prepared, engine.matches(prepared));
+                if (!isValidLine(prepared)) continue;
+                if (inPlace ? inPlace->holds(prepared) : engine->matches(prepared)) {
+                    matching.writeLine(prepared);
+                    ++counts.matching;
+                } else {
+                    rest.writeLine(prepared);
+                    ++counts.rest;
+                }
                 continue;
             }
-            counts.read += batch.fill(lines);
-            batch.sort(engine, write);
+            if (inPlace) {
+                inPlace->sort(lines, counts);
+                matching.writeLines(inPlace->sorted(true));
+                rest.writeLines(inPlace->sorted(false));
+            } else {
+                counts.read += batch.fill(lines);
+                batch.sort(*engine, counts);
+                matching.writeLines(batch.sorted(true));
+                rest.writeLines(batch.sorted(false));
+            }
         }
         in.close();
         matching.close();

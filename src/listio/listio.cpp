@@ -494,6 +494,13 @@ void TextWriter::writeRaw(const char* data, std::size_t size) {
     }
 }
 
+void TextWriter::writeLines(std::string_view lines) {
+    if (fd_ < 0) throw EInOutError(iocode::FileNotOpen);
+    if (lines.size() < capacity_ / 4) return writeRaw(lines.data(), lines.size());
+    flush();
+    writeAll(lines.data(), lines.size());
+}
+
 // A block the reader has checked is copied by the kernel from file to file:
 // on Linux this costs about half of writing it back from our own buffer.
 // Where the kernel cannot copy between the two files (a device, another

@@ -98,6 +98,10 @@ public:
     TextWriter& operator=(const TextWriter&) = delete;
 
     void writeLine(std::string_view line);
+    // Writes lines that are already whole, each ending in CR LF, as they
+    // stand: a caller that gathers many lines hands them over at once, and
+    // a large run of them goes to the file without a copy into the buffer.
+    void writeLines(std::string_view lines);
     void close();
     const std::string& fileName() const { return fileName_; }
     // The file this writer writes, however its name was spelled.

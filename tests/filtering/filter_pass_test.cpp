@@ -79,10 +79,11 @@ std::vector<std::string> readerLines(std::string_view file) {
 }
 
 // Runs one file and one set of rows through every way the filters can
-// decide a line: both ways of the engine, one line at a time and over a
-// batch of all lines, and the whole pass with read buffers from one byte
-// (every line longer than the buffer) to the default. Each must sort the
-// lines exactly as ruleHolds says.
+// decide a line: each way of the engine, one line at a time and over a
+// batch of all lines, and the whole pass both over a batch and over lines
+// where they stand in the block, with read buffers from one byte (every
+// line longer than the buffer) to the default. Each must sort the lines
+// exactly as ruleHolds says.
 void expectEveryPathFollowsTheRule(const Rows& rows, const std::string& file) {
     using Way = ContainmentEngine::Way;
     vqtest::TempDir d;
@@ -112,11 +113,23 @@ void expectEveryPathFollowsTheRule(const Rows& rows, const std::string& file) {
             for (std::size_t i = 0; i < expected.size(); ++i)
                 ASSERT_EQ(verdicts[i] != 0, expected[i]) << "batch line " << i;
         }
-        for (const std::size_t buffer :
-             {std::size_t(1), std::size_t(7), std::size_t(64), vq::listio::kDefaultBufferSize}) {
-            filterList(d.file("in.txt"), d.file("m.txt"), d.file("r.txt"), rule, rows, {}, buffer);
-            ASSERT_EQ(vqtest::readFile(d.file("m.txt")), matching) << "buffer " << buffer;
-            ASSERT_EQ(vqtest::readFile(d.file("r.txt")), rest) << "buffer " << buffer;
+        // Auto and FewRows take lines where they stand in the block when the
+        // rows are few, marking it with the widest vectors the processor has
+        // and with 16-byte ones; with more rows, or Matcher, every line is
+        // prepared into a batch.
+        for (const Way way : {Way::Auto, Way::FewRows, Way::Matcher}) {
+            if (way != Way::Auto && rows.size() > ContainmentEngine::kFewRows) continue;
+            for (const std::size_t buffer : {std::size_t(1), std::size_t(7), std::size_t(64),
+                                             std::size_t(200), vq::listio::kDefaultBufferSize}) {
+                SCOPED_TRACE("buffer " + std::to_string(buffer) + ", way " +
+                             std::to_string(static_cast<int>(way)));
+                const FilterCounts counts =
+                    filterList(d.file("in.txt"), d.file("m.txt"), d.file("r.txt"), rule, rows, {},
+                               buffer, way);
+                ASSERT_EQ(vqtest::readFile(d.file("m.txt")), matching);
+                ASSERT_EQ(vqtest::readFile(d.file("r.txt")), rest);
+                ASSERT_EQ(counts.matching + counts.rest, static_cast<int64_t>(expected.size()));
+            }
         }
     }
 }
@@ -129,8 +142,19 @@ TEST(FilterPass, EveryPathFollowsTheRule) {
     const std::string addresses =
         " A@B.CN \r\nx@y.com\r\n\r\n@z.cn\r\nQ@W.CN.COM\r\nx@y.com\rlone@cr.cn\r\n"
         "a@b.cn\nc@d.com\r\n\xC4\xE3Hao@QQ.COM\r\n\xB0\x5A@\xB0\x7A.cn\r\n"
-        "sp ace@x.cn\r\n\0@nul\0.cn\r\n"s +
+        "sp ace@x.cn\r\ntrail@x.cn\t \r\n\0@nul\0.cn\r\n"s +
         "x@" + longRow + ".cn\r\n" + "y@" + longRow + "\r\n" + "tail@last.cn";
+    // Lines of every length from empty to past a 64-byte word, so that line
+    // ends, at signs, capitals, blanks and rows fall at every place in a word.
+    std::mt19937 random(7);
+    const std::string alphabet("ab.cn@A \x81\0", 10);
+    std::string varied;
+    for (int size = 0; size < 150; ++size) {
+        std::string line;
+        for (int i = 0; i < size % 75; ++i)
+            line += alphabet[random() % (size % 5 == 0 ? 10 : 6)];
+        varied += line + (size % 7 == 0 ? "\r" : "\r\n");
+    }
     struct Case {
         const char* what;
         Rows rows;
@@ -150,6 +174,11 @@ TEST(FilterPass, EveryPathFollowsTheRule) {
         {"a NUL inside a row", {"\0@nul\0"s}, addresses},
         {"rows of 64 bytes and more", {longRow, longRow + ".cn", "@" + longRow}, addresses},
         {"a row longer than any line", {std::string(300, 'y')}, addresses},
+        {"a row of 64 bytes", {std::string(64, 'x'), ".cn"}, addresses},
+        {"rows starting with an LF", {"\nc@", "\nx@"}, addresses},
+        {"rows at every place in a word", {".cn", "a@", "b"}, varied},
+        {"rows of more than four bytes", {"ab.cn", "n@a.b", "c@"}, varied},
+        {"a row across 4 KiB of the block", {".cn"}, "x@" + std::string(4093, 'y') + ".cn\r\n"},
         {"rows at the start and end of lines in a row",
          {"ab", "@", "cn"},
          "ab@x.cn\r\nab@y.cn\r\n"},
