@@ -42,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     {
         TextAppender a(path);
-        for (const auto& l : lines) a.writeLine(l);
+        for (const auto& l : lines)
+            a.writeLine(l);
         a.close();
     }
     FUZZ_CHECK(fuzzutil::readBytes(path) == prepared + naive::joinCrLf(lines));

@@ -12,12 +12,12 @@
 namespace fuzzutil {
 
 // A mismatch is a crash, so libFuzzer keeps the input that caused it.
-#define FUZZ_CHECK(cond)                                                                    \
-    do {                                                                                    \
-        if (!(cond)) {                                                                      \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                                   \
-        }                                                                                   \
+#define FUZZ_CHECK(cond)                                                                           \
+    do {                                                                                           \
+        if (!(cond)) {                                                                             \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);          \
+            std::abort();                                                                          \
+        }                                                                                          \
     } while (0)
 
 // One folder per process, in memory when the system has one, so the
@@ -38,7 +38,9 @@ inline const std::string& scratchFolder() {
     return *folder;
 }
 
-inline std::string scratch(const char* name) { return scratchFolder() + "/" + name; }
+inline std::string scratch(const char* name) {
+    return scratchFolder() + "/" + name;
+}
 
 inline void writeBytes(const std::string& path, const std::string& bytes) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
@@ -53,7 +55,8 @@ inline std::string readBytes(const std::string& path) {
 // Entries of the scratch folder: a stray temporary file shows up here.
 inline std::size_t scratchEntries() {
     std::size_t n = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(scratchFolder())) ++n;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(scratchFolder()))
+        ++n;
     return n;
 }
 

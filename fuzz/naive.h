@@ -28,7 +28,8 @@ inline std::vector<std::string> readerLines(std::string_view file) {
     std::size_t pos = 0;
     while (pos < data.size()) { // "at end" is false while a byte is left
         std::string line;
-        while (pos < data.size() && data[pos] != CR) line += data[pos++];
+        while (pos < data.size() && data[pos] != CR)
+            line += data[pos++];
         if (pos < data.size()) { // stopped at a CR
             ++pos;
             if (pos < data.size() && data[pos] == LF) ++pos;
@@ -86,19 +87,27 @@ inline std::string preparedForAppend(std::string_view file) {
     return std::string(file);
 }
 
-inline bool isControlOrSpace(char c) { return static_cast<unsigned char>(c) <= 0x20; }
+inline bool isControlOrSpace(char c) {
+    return static_cast<unsigned char>(c) <= 0x20;
+}
 
 inline std::string trim(std::string_view s) {
     std::size_t b = 0, e = s.size();
-    while (b < e && isControlOrSpace(s[b])) ++b;
-    while (e > b && isControlOrSpace(s[e - 1])) --e;
+    while (b < e && isControlOrSpace(s[b]))
+        ++b;
+    while (e > b && isControlOrSpace(s[e - 1]))
+        --e;
     return std::string(s.substr(b, e - b));
 }
 
 // Code page 936: a lead byte 0x81-0xFE and a trail byte 0x40-0x7E or
 // 0x80-0xFE make one double-byte character, whose bytes never change.
-inline bool isLead(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
-inline bool isTrail(unsigned char c) { return c >= 0x40 && c <= 0xFE && c != 0x7F; }
+inline bool isLead(unsigned char c) {
+    return c >= 0x81 && c <= 0xFE;
+}
+inline bool isTrail(unsigned char c) {
+    return c >= 0x40 && c <= 0xFE && c != 0x7F;
+}
 
 // Every byte A-Z as a-z, nothing else changed: the folder merge's rule.
 inline std::string lowerAscii(std::string_view s) {
@@ -191,7 +200,8 @@ inline std::vector<std::string> keepFirst(const std::vector<std::string>& lines)
 // 32-bit pattern).
 inline std::optional<int32_t> toInt(std::string_view text) {
     std::size_t i = 0;
-    while (i < text.size() && text[i] == ' ') ++i;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
     std::string_view s = text.substr(i);
     auto isDec = [](char c) { return c >= '0' && c <= '9'; };
     auto isHex = [&](char c) {
@@ -210,7 +220,8 @@ inline std::optional<int32_t> toInt(std::string_view text) {
         if (hex.empty()) return std::nullopt;
         for (char c : hex)
             if (!isHex(c)) return std::nullopt;
-        while (hex.size() > 1 && hex[0] == '0') hex.remove_prefix(1);
+        while (hex.size() > 1 && hex[0] == '0')
+            hex.remove_prefix(1);
         if (hex.size() > 8) return std::nullopt;
         uint32_t v = 0;
         for (char c : hex) {
@@ -227,13 +238,15 @@ inline std::optional<int32_t> toInt(std::string_view text) {
     if (s.empty()) return std::nullopt;
     for (char c : s)
         if (!isDec(c)) return std::nullopt;
-    while (s.size() > 1 && s[0] == '0') s.remove_prefix(1);
+    while (s.size() > 1 && s[0] == '0')
+        s.remove_prefix(1);
     // Compare as digit strings: more digits than the limit, or the same
     // number of digits and a larger string, does not fit.
     std::string_view limit = negative ? "2147483648" : "2147483647";
     if (s.size() > limit.size() || (s.size() == limit.size() && s > limit)) return std::nullopt;
     int64_t v = 0;
-    for (char c : s) v = v * 10 + (c - '0');
+    for (char c : s)
+        v = v * 10 + (c - '0');
     return static_cast<int32_t>(negative ? -v : v);
 }
 

@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::size_t readBuf = smallReadBuf;
     if (big && !file.empty()) {
         const std::string unit = file;
-        while (file.size() < (std::size_t(9) << 14)) file += unit;
+        while (file.size() < (std::size_t(9) << 14))
+            file += unit;
         readBuf = kDefaultBufferSize;
     }
 
@@ -59,7 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         TextReader r(path, readBuf);
         TextWriter w(out, writeBuf);
         std::size_t n = 0;
-        for (; n < linesFirst && !r.atEnd(); ++n) w.writeLine(r.readLine());
+        for (; n < linesFirst && !r.atEnd(); ++n)
+            w.writeLine(r.readLine());
         int64_t copied = r.copyLinesTo(w);
         w.close();
         r.close();

@@ -3,9 +3,9 @@
 // `veskoqindra-cli check IN OUT`, for timing side by side with it.
 //   check_window IN OUT
 // Prints the outcome message and the three statistics labels.
+#include "checking/ui/check_window.h"
 #include "answering_services.h"
 #include "app/Unit1.h"
-#include "checking/ui/check_window.h"
 #include "platform/ui/services.h"
 
 #include <QAction>

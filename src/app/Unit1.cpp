@@ -490,8 +490,8 @@ void TForm1::N12Click() {
 namespace {
 
 vq::filtering::FilterWindowParts filterParts(TForm1& form) {
-    return {&form,          &form.OpenDialog1, &form.SaveDialog1, &form.SaveDialog2,
-            form.Label11,   form.Label13,      form.Label15,      form.Label17};
+    return {&form,        &form.OpenDialog1, &form.SaveDialog1, &form.SaveDialog2,
+            form.Label11, form.Label13,      form.Label15,      form.Label17};
 }
 
 } // namespace

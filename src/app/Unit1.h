@@ -79,12 +79,12 @@ public:
     // Blanks the eight value labels, the first step of most commands.
     void blankStatistics();
 
-    void N4Click();  // manual merge
-    void N5Click();  // splitter
-    void N12Click(); // self-add
-    void N6Click();  // list check
-    void N13Click(); // OR filter
-    void N27Click(); // AND filter
+    void N4Click();      // manual merge
+    void N5Click();      // splitter
+    void N12Click();     // self-add
+    void N6Click();      // list check
+    void N13Click();     // OR filter
+    void N27Click();     // AND filter
     void Button1Click(); // add OR parameter
     void Button2Click(); // add AND parameter
     void N16Click();     // delete OR parameter

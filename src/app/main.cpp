@@ -23,8 +23,7 @@ int main(int argc, char** argv) {
 
     createApplicationWindows();
     // Closing the main window ends the program; the other windows only hide.
-    QObject::connect(Form1, &TForm1::closing, &app, &QCoreApplication::quit,
-                     Qt::QueuedConnection);
+    QObject::connect(Form1, &TForm1::closing, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     Form1->show();
     int rc = app.exec();
     destroyApplicationWindows();

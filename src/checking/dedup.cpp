@@ -135,8 +135,8 @@ Outcome removeDuplicates(const CheckRun& run, KeptLines& grid, const std::atomic
     listener.passEnded();
 
     Outcome outcome = stop.load(std::memory_order_acquire) ? Outcome::Stopped
-                      : counts.kept == counts.linesRead     ? Outcome::NoDuplicates
-                                                            : Outcome::DuplicatesRemoved;
+                      : counts.kept == counts.linesRead    ? Outcome::NoDuplicates
+                                                           : Outcome::DuplicatesRemoved;
     listener.outcomeReady(outcome, counts);
     if (outcome == Outcome::DuplicatesRemoved) {
         // The index is not needed for the save: the saved file's pages can

@@ -23,7 +23,8 @@ QFont formFont() {
 
 QFont songFont(int px) {
     return fontOf(
-        {QStringLiteral("SimSun"), QStringLiteral("宋体"), QStringLiteral("WenQuanYi Micro Hei")}, px);
+        {QStringLiteral("SimSun"), QStringLiteral("宋体"), QStringLiteral("WenQuanYi Micro Hei")},
+        px);
 }
 
 QFont arialFont(int px) {

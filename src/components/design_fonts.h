@@ -5,8 +5,8 @@
 
 namespace vq::components {
 
-QFont formFont();          // MS Sans Serif, 8 pt: the windows' own font
-QFont songFont(int px);    // SimSun (宋体): captions and buttons
-QFont arialFont(int px);   // Arial: counts
+QFont formFont();        // MS Sans Serif, 8 pt: the windows' own font
+QFont songFont(int px);  // SimSun (宋体): captions and buttons
+QFont arialFont(int px); // Arial: counts
 
 } // namespace vq::components

@@ -88,8 +88,8 @@ QPixmap toolbarPicture(ToolPicture which) {
         p.setPen(QPen(dark, 1));
         p.setBrush(which == ToolPicture::OrFilter ? QColor(90, 160, 255) : QColor(255, 170, 60));
         p.drawPath(funnel);
-        drawLetter(p, {0, 0, 32, 13}, which == ToolPicture::OrFilter ? QStringLiteral("|")
-                                                                     : QStringLiteral("&"),
+        drawLetter(p, {0, 0, 32, 13},
+                   which == ToolPicture::OrFilter ? QStringLiteral("|") : QStringLiteral("&"),
                    which == ToolPicture::OrFilter ? blue : red);
         break;
     }

@@ -124,5 +124,4 @@ int64_t countCr(const char* p, std::size_t n) {
     return count;
 }
 
-
 } // namespace vq::listio

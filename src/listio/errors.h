@@ -37,7 +37,7 @@ private:
 };
 
 // Whole-file mode failures.
-class EFOpenError : public Exception {   // "Cannot open file %s"
+class EFOpenError : public Exception { // "Cannot open file %s"
 public:
     explicit EFOpenError(const std::string& fileName);
 };
@@ -45,11 +45,11 @@ class EFCreateError : public Exception { // "Cannot create file %s"
 public:
     explicit EFCreateError(const std::string& fileName);
 };
-class EWriteError : public Exception {   // "Stream write error"
+class EWriteError : public Exception { // "Stream write error"
 public:
     explicit EWriteError(std::string fileName = {});
 };
-class EReadError : public Exception {    // "Stream read error"
+class EReadError : public Exception { // "Stream read error"
 public:
     explicit EReadError(std::string fileName = {});
 };

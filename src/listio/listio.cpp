@@ -61,7 +61,8 @@ ssize_t sysRead(int fd, [[maybe_unused]] const std::string& path, char* data, st
     return n;
 }
 
-ssize_t sysPread(int fd, [[maybe_unused]] const std::string& path, char* data, std::size_t size, off_t at) {
+ssize_t sysPread(int fd, [[maybe_unused]] const std::string& path, char* data, std::size_t size,
+                 off_t at) {
     if (int e = VQ_INJECTED(Read, path)) {
         errno = e;
         return -1;
@@ -75,7 +76,8 @@ ssize_t sysPread(int fd, [[maybe_unused]] const std::string& path, char* data, s
 
 // Writes everything; returns 0 or the errno of the failing call. A write
 // that takes no byte is a full device.
-int sysWriteAll(int fd, [[maybe_unused]] const std::string& path, const char* data, std::size_t size) {
+int sysWriteAll(int fd, [[maybe_unused]] const std::string& path, const char* data,
+                std::size_t size) {
     while (size > 0) {
         if (int e = VQ_INJECTED(Write, path)) return e;
         ssize_t n = ::write(fd, data, size);
@@ -184,7 +186,8 @@ TextReader::TextReader(const std::string& fileName, std::size_t bufferSize) : fi
     if (::fstat(fd.get(), &st) != 0) throwErrno(errno, fileName);
     if (!S_ISREG(st.st_mode)) throw EInOutError(iocode::AccessDenied, fileName);
     if (!clearNonBlocking(fd.get())) throwErrno(errno, fileName);
-    if (lockWhole(fd.get(), F_RDLCK) == Lock::Conflict) throw EInOutError(iocode::SharingViolation, fileName);
+    if (lockWhole(fd.get(), F_RDLCK) == Lock::Conflict)
+        throw EInOutError(iocode::SharingViolation, fileName);
     ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
     std::size_t size = std::max<std::size_t>(bufferSize, 1);
@@ -564,7 +567,8 @@ TextAppender::TextAppender(const std::string& fileName) : fileName_(fileName) {
     if (::fstat(fd.get(), &st) != 0) throwErrno(errno, fileName);
     if (!S_ISREG(st.st_mode)) throw EInOutError(iocode::AccessDenied, fileName);
     if (!clearNonBlocking(fd.get())) throwErrno(errno, fileName);
-    if (lockWhole(fd.get(), F_WRLCK) == Lock::Conflict) throw EInOutError(iocode::SharingViolation, fileName);
+    if (lockWhole(fd.get(), F_WRLCK) == Lock::Conflict)
+        throw EInOutError(iocode::SharingViolation, fileName);
 
     // Only the last 128 bytes are searched for an end-of-file mark; an
     // earlier mark stays where it is. The cut waits for the lines. Two bytes
@@ -576,8 +580,8 @@ TextAppender::TextAppender(const std::string& fileName) : fileName_(fileName) {
     char bytes[kAppendWindow + 2];
     std::size_t got = 0;
     while (got < n) {
-        ssize_t r = sysPread(fd.get(), fileName, bytes + got, n - got,
-                             readStart + static_cast<off_t>(got));
+        ssize_t r =
+            sysPread(fd.get(), fileName, bytes + got, n - got, readStart + static_cast<off_t>(got));
         if (r < 0) throwErrno(errno, fileName);
         if (r == 0) break; // the file shrank meanwhile
         got += static_cast<std::size_t>(r);
@@ -794,7 +798,8 @@ void removeStaleTemporaries(int folderFd) {
 // allows (a killed save then leaves nothing), else an exclusively created
 // temporary, named `name` from the start (`named` says which). Returns -1
 // with errno when the folder allows no new file.
-int createTemporary(int folderFd, [[maybe_unused]] const std::string& folder, std::string& name, bool& named) {
+int createTemporary(int folderFd, [[maybe_unused]] const std::string& folder, std::string& name,
+                    bool& named) {
     name = temporaryName();
     named = false;
     int fd = -1;
@@ -899,7 +904,8 @@ void saveText(const std::string& fileName, std::string_view text) {
             [[maybe_unused]] int ignored = ::fchown(temp.get(), st.st_uid, st.st_gid);
         }
     }
-    if (sysWriteAll(temp.get(), tempPath, text.data(), text.size()) != 0) throw EWriteError(fileName);
+    if (sysWriteAll(temp.get(), tempPath, text.data(), text.size()) != 0)
+        throw EWriteError(fileName);
     // The text must be on disk before the name points at it, or a crash could
     // leave an empty file where the old list was.
     if (int e = VQ_INJECTED(Sync, tempPath); e != 0 || ::fdatasync(temp.get()) != 0)

@@ -1,10 +1,10 @@
 // The list check from the main window, first dialog to last message, with a
 // real worker thread.
 #include "app/Unit1.h"
-#include "components/gauge.h"
 #include "check_cases.h"
 #include "checking/ui/Unit3.h"
 #include "checking/ui/check_window.h"
+#include "components/gauge.h"
 #include "listio/errors.h"
 #include "listio/fault_seam.h"
 #include "listio/listio.h"

@@ -97,7 +97,8 @@ TEST(TextReader, BlockCopyGivesTheLinesOfTheTable) {
 // ones hold blocks of CR LF lines long enough to be copied by the kernel,
 // with a rare lone CR between them.
 std::string scanTestText(unsigned seed) {
-    const char* pieces[] = {"\r\n", "x", "abcDEFghijklmnoPQ", "", "\r", "\n", "\n\r", "\r\r\n", "\xC4Z@"};
+    const char* pieces[] = {"\r\n",   "x",     "abcDEFghijklmnoPQ", "", "\r", "\n", "\n\r",
+                            "\r\r\n", "\xC4Z@"};
     std::mt19937 random(seed);
     const bool large = seed > 40;
     std::string text;
@@ -120,7 +121,8 @@ TEST(TextReader, BlockCopyAndCountMatchLineByLineOnLongTexts) {
         vqtest::writeFile(dir.file("list.txt"), scanTestText(seed));
         const Lines lines = readAll(dir.file("list.txt"), 1 << 20);
         for (std::size_t size : {7, 64, 100000, 1 << 20}) {
-            const std::string where = "seed " + std::to_string(seed) + ", buffer " + std::to_string(size);
+            const std::string where =
+                "seed " + std::to_string(seed) + ", buffer " + std::to_string(size);
             {
                 TextReader in(dir.file("list.txt"), size);
                 vq::listio::TextWriter out(dir.file("out.txt"));

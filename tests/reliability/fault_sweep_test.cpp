@@ -6,13 +6,13 @@
 // failed save, that no temporary file stays behind, and that the cursor
 // and the windows are back to normal.
 #include "app/Unit1.h"
-#include "components/gauge.h"
 #include "checking/ui/Unit3.h"
 #include "checking/ui/check_window.h"
+#include "components/gauge.h"
 #include "filtering/ui/parameter_grid.h"
-#include "support/fault_injection.h"
 #include "maintenance/ui/Unit2.h"
 #include "maintenance/ui/folder_pickers.h"
+#include "support/fault_injection.h"
 #include "sweep_services.h"
 #include "testutil.h"
 

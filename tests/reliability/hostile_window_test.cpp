@@ -33,7 +33,8 @@ class HostileWindow : public ::testing::Test {
 protected:
     void SetUp() override { createApplicationWindows(); }
     void TearDown() override {
-        for (const QString& f : run.script.failures()) ADD_FAILURE() << f.toStdString();
+        for (const QString& f : run.script.failures())
+            ADD_FAILURE() << f.toStdString();
         EXPECT_TRUE(run.script.done()) << "a queued dialog was never shown";
         destroyApplicationWindows();
     }
@@ -98,8 +99,7 @@ TEST_F(HostileWindow, OddBytesInFileNamesReachTheFilesUnchanged) {
     // A whole-file error names the file; bytes that are no UTF-8 show as
     // replacement characters rather than vanishing.
     const std::string missingFolder = dir.file("\xff gone/p.txt");
-    run.script.open(kImport, dir.file("list \xff.txt"))
-        .error(QStringLiteral("File not found."));
+    run.script.open(kImport, dir.file("list \xff.txt")).error(QStringLiteral("File not found."));
     Form1->N18->trigger();
     run.script.save(kExport, missingFolder)
         .error(QStringLiteral("Cannot create file ") + QString::fromUtf8(missingFolder) + ".");

@@ -10,11 +10,13 @@
 #include <QCoreApplication>
 #include <sanitizer/tsan_interface.h>
 
-#define VQ_INVOKE_IMPL _ZN11QMetaObject16invokeMethodImplEP7QObjectPN9QtPrivate15QSlotObjectBaseEN2Qt14ConnectionTypeEPv
+#define VQ_INVOKE_IMPL                                                                             \
+    _ZN11QMetaObject16invokeMethodImplEP7QObjectPN9QtPrivate15QSlotObjectBaseEN2Qt14ConnectionTypeEPv
 #define VQ_GLUE(a, b) a##b
 #define VQ_NAME(prefix, name) VQ_GLUE(prefix, name)
 
-extern "C" bool VQ_NAME(__real_, VQ_INVOKE_IMPL)(QObject* receiver, QtPrivate::QSlotObjectBase* call,
+extern "C" bool VQ_NAME(__real_, VQ_INVOKE_IMPL)(QObject* receiver,
+                                                 QtPrivate::QSlotObjectBase* call,
                                                  Qt::ConnectionType type, void* result);
 
 namespace {
@@ -27,7 +29,8 @@ char queueLock;
 // before the call is destroyed and before a blocking call returns.
 class MarkedCall : public QtPrivate::QSlotObjectBase {
 public:
-    explicit MarkedCall(QtPrivate::QSlotObjectBase* inner) : QSlotObjectBase(&impl), inner_(inner) {}
+    explicit MarkedCall(QtPrivate::QSlotObjectBase* inner)
+        : QSlotObjectBase(&impl), inner_(inner) {}
 
 private:
     static void impl(int which, QSlotObjectBase* self, QObject* r, void** args, bool* ret) {
@@ -63,7 +66,8 @@ const bool registered =
 
 } // namespace
 
-extern "C" bool VQ_NAME(__wrap_, VQ_INVOKE_IMPL)(QObject* receiver, QtPrivate::QSlotObjectBase* call,
+extern "C" bool VQ_NAME(__wrap_, VQ_INVOKE_IMPL)(QObject* receiver,
+                                                 QtPrivate::QSlotObjectBase* call,
                                                  Qt::ConnectionType type, void* result) {
     auto* marked = new MarkedCall(call);
     __tsan_release(&queueLock);

@@ -7,12 +7,18 @@ namespace vq::listio::faults {
 
 const char* opName(Op op) {
     switch (op) {
-    case Op::Open: return "open";
-    case Op::Read: return "read";
-    case Op::Write: return "write";
-    case Op::Sync: return "sync";
-    case Op::Close: return "close";
-    case Op::Rename: return "rename";
+    case Op::Open:
+        return "open";
+    case Op::Read:
+        return "read";
+    case Op::Write:
+        return "write";
+    case Op::Sync:
+        return "sync";
+    case Op::Close:
+        return "close";
+    case Op::Rename:
+        return "rename";
     }
     return "?";
 }

@@ -33,8 +33,7 @@ public:
     explicit WindowSide(ListCheck& check) : check_(check) {}
 
     template <class F> void send(F change) {
-        QMetaObject::invokeMethod(&check_.mailbox_, wrap(std::move(change)),
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(&check_.mailbox_, wrap(std::move(change)), Qt::QueuedConnection);
     }
     // Also waits until the change is done: the outcome message is modal, and
     // what follows it must wait for it to be closed. A message that comes
@@ -81,7 +80,8 @@ public:
     void showOutcome(Outcome outcome) {
         std::string_view m = messageFor(outcome);
         QString text = QString::fromUtf8(m.data(), static_cast<qsizetype>(m.size()));
-        sendAndWait([parts = &check_.parts_, text] { services().information(parts->window, text); });
+        sendAndWait(
+            [parts = &check_.parts_, text] { services().information(parts->window, text); });
     }
 
     // A failure of the pass: the error box first, then the window closes as
@@ -119,8 +119,7 @@ ListCheck::ListCheck(CheckWindowParts parts) : parts_(std::move(parts)) {
     Button4.OnClick = [this] { Button4Click(); };
     if (parts_.progress) parts_.progress->stopButton = &Button3;
     if (QCoreApplication* app = QCoreApplication::instance())
-        QObject::connect(app, &QCoreApplication::aboutToQuit, &mailbox_,
-                         [this] { stopForExit(); });
+        QObject::connect(app, &QCoreApplication::aboutToQuit, &mailbox_, [this] { stopForExit(); });
 }
 
 ListCheck::~ListCheck() {

@@ -86,7 +86,7 @@ private:
     bool running_ = false;
     bool busyCursor_ = false; // the pass's busy cursor is up
     bool progressOpen_ = false;
-    CheckRun run_;            // files and line total, copied at the start
+    CheckRun run_; // files and line total, copied at the start
     // Receives the worker's window changes on the interface thread, in the
     // order they were sent.
     QObject mailbox_;

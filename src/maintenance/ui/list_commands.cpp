@@ -88,9 +88,9 @@ void runSplit(QWidget* window, platform::FileDialog& open, QLabel* lines, QLabel
 }
 
 void runSelfAdd(QWidget* window, platform::FileDialog& open) {
-    std::optional<QString> typed =
-        services().inputBox(window, QStringLiteral("提示信息"), QStringLiteral("请添加电子邮件地址"),
-                            QString::fromUtf8(kSampleAddress));
+    std::optional<QString> typed = services().inputBox(window, QStringLiteral("提示信息"),
+                                                       QStringLiteral("请添加电子邮件地址"),
+                                                       QString::fromUtf8(kSampleAddress));
     if (!typed) return;
     open.title = QStringLiteral("请打开邮件列表文件");
     if (!execute(open, window)) return;

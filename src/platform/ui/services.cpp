@@ -18,9 +18,13 @@ Services& realServices() {
 }
 } // namespace
 
-Services& services() { return installed ? *installed : realServices(); }
+Services& services() {
+    return installed ? *installed : realServices();
+}
 
-void setServices(Services* s) { installed = s; }
+void setServices(Services* s) {
+    installed = s;
+}
 
 bool execute(FileDialog& d, QWidget* owner) {
     if (!services().runFileDialog(d, owner)) return false;
@@ -52,6 +56,8 @@ QString fromFileName(const std::string& name) {
     return QFile::decodeName(QByteArray::fromStdString(name));
 }
 
-std::string toFileName(const QString& name) { return QFile::encodeName(name).toStdString(); }
+std::string toFileName(const QString& name) {
+    return QFile::encodeName(name).toStdString();
+}
 
 } // namespace vq::platform
