@@ -116,7 +116,9 @@ private:
 class LineSource {
 public:
     LineSource(listio::TextReader& in, const KeptLines& grid)
-        : maker_(in, grid), grid_(grid), room_(grid.room()), roomBytes_(grid.roomBytes()) {
+        : maker_(in, grid), grid_(grid), room_(grid.room()), roomBytes_(grid.roomBytes()),
+          index_(grid.indexStart()), indexBytes_(grid.indexBytes()),
+          indexRows_(grid.rowsBeforeRebuild()) {
         try {
             thread_ = std::thread([this] { makeBatches(); });
         } catch (const std::system_error&) {
@@ -195,17 +197,27 @@ private:
 
     void makeBatches() {
         uint64_t rowBytes = 0; // the most the rows of the batches made can take
-        std::size_t faulted = 0;
+        int64_t lines = 0;     // lines in the batches made
+        std::size_t faulted = 0, indexFaulted = 0;
         for (uint64_t k = 0;; ++k) {
             std::size_t kept;
-            {
+            for (;;) {
                 std::unique_lock lock(mutex_);
-                changed_.wait(lock, [&] { return quit_ || k - checked_ < kBatches; });
+                // A fresh index is touched all over by the first lines: while
+                // the pass waits for its pages, this thread fills others.
+                const bool indexLeft = indexFaulted < indexBytes_ && lines <= indexRows_;
+                changed_.wait(lock, [&] { return quit_ || k - checked_ < kBatches || indexLeft; });
                 if (quit_) return;
                 kept = keptBytes_;
+                if (k - checked_ < kBatches) break;
+                lock.unlock();
+                const std::size_t step = std::min(kHugePage, indexBytes_ - indexFaulted);
+                faultIn(index_ + indexFaulted, step);
+                indexFaulted += step;
             }
             Batch& b = batches_[k % kBatches];
             maker_.fill(b);
+            lines += static_cast<int64_t>(b.lines.size());
             for (const Line& l : b.lines)
                 rowBytes += l.text.size() + 2;
             {
@@ -244,7 +256,10 @@ private:
     std::size_t keptBytes_ = 0; // the rows' bytes when the pass last took a batch
     char* const room_;
     const std::size_t roomBytes_;
-    std::thread thread_; // last: started once everything above is ready
+    char* const index_;
+    const std::size_t indexBytes_;
+    const int64_t indexRows_; // while the lines made are no more, the index stays
+    std::thread thread_;      // last: started once everything above is ready
 };
 
 } // namespace

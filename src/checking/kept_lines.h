@@ -75,6 +75,12 @@ public:
     // before it is mapped anew.
     char* room() const { return arena_; }
     std::size_t roomBytes() const { return capacity_; }
+    // The index's memory, and how many rows it takes before it is rebuilt.
+    char* indexStart() const { return static_cast<char*>(slots_); }
+    std::size_t indexBytes() const { return slots_ ? (mask_ + 1) << slotShift_ : 0; }
+    int64_t rowsBeforeRebuild() const {
+        return slots_ ? static_cast<int64_t>((mask_ + 1) * 7 / 10) : 0;
+    }
 
     // Sizes the index for a list of about this many lines, so that a typical
     // list is indexed without rebuilding the index as it fills, and, given
