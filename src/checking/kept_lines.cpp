@@ -115,6 +115,14 @@ void* grow(void* old, std::size_t oldBytes, std::size_t& bytes) {
     return p;
 }
 
+} // namespace
+
+void faultIn(char* start, std::size_t bytes) {
+    if (bytes > 0) ::madvise(start, bytes, MADV_POPULATE_WRITE);
+}
+
+namespace {
+
 void unmap(void* p, std::size_t bytes) {
     if (p) ::munmap(p, bytes);
 }

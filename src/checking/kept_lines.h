@@ -15,6 +15,12 @@ namespace vq::checking {
 // The index's hash of a line's bytes.
 uint64_t hashLine(const char* bytes, std::size_t size);
 
+// Gives memory to the mapped but untouched pages of [start, start + bytes),
+// as writing them would, without changing a byte. Another thread can do this
+// ahead of the rows: fresh memory is zeroed as it is handed out, which is
+// slow on a virtual machine. Where the kernel cannot, nothing happens.
+void faultIn(char* start, std::size_t bytes);
+
 class KeptLines {
 public:
     using LineHash = uint64_t (*)(const char* bytes, std::size_t size);
@@ -44,12 +50,37 @@ public:
             __builtin_prefetch(static_cast<const char*>(slots_) + ((hash & mask_) << slotShift_));
     }
 
+    // Once the slot prefetch has had time to arrive: starts loading the kept
+    // row the slot points at, when its hash bits match. A repeated line is
+    // then compared with its first occurrence without a second wait on
+    // memory. Only a hint: the slot may change before the line is looked up.
+    void prefetchRow(uint64_t hash, std::size_t size) const {
+        if (!slots_) return;
+        const std::size_t i = hash & mask_;
+        const uint64_t slot = slotShift_ == 2 ? static_cast<const uint32_t*>(slots_)[i]
+                                              : static_cast<const uint64_t*>(slots_)[i];
+        if (slot == 0 || (slot >> offsetBits_) != tagOf(hash)) return;
+        const char* row = arena_ + ((slot & offsetMask_) - 1);
+        __builtin_prefetch(row);
+        __builtin_prefetch(row + size);
+    }
+
     // Number of kept rows.
     int64_t size() const { return rows_; }
     bool empty() const { return rows_ == 0; }
 
     // Every kept row in order, each followed by CR LF.
     std::string_view text() const { return {arena_, used_}; }
+    // The arena: where the rows go, and how many bytes of rows it holds
+    // before it is mapped anew.
+    char* room() const { return arena_; }
+    std::size_t roomBytes() const { return capacity_; }
+    // The index's memory, and how many rows it takes before it is rebuilt.
+    char* indexStart() const { return static_cast<char*>(slots_); }
+    std::size_t indexBytes() const { return slots_ ? (mask_ + 1) << slotShift_ : 0; }
+    int64_t rowsBeforeRebuild() const {
+        return slots_ ? static_cast<int64_t>((mask_ + 1) * 7 / 10) : 0;
+    }
 
     // Sizes the index for a list of about this many lines, so that a typical
     // list is indexed without rebuilding the index as it fills, and, given

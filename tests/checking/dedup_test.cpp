@@ -138,6 +138,14 @@ TEST(CheckCore, StopDuringTheLastLineIsStillAStopAndProgressIsPaced) {
     EXPECT_EQ(everyLine.progressCalls, 50000);
     EXPECT_FALSE(vqtest::exists(dir.file("out.txt")));
 
+    // Lines are read a few batches ahead of the one checked: a stop in the
+    // middle of the list still ends the pass right after its line.
+    Recorder midway;
+    midway.stopAt = 20000;
+    EXPECT_EQ(chk::removeDuplicates(run, grid, midway.stop, midway, counts), chk::Outcome::Stopped);
+    EXPECT_EQ(midway.log, "started 50000;ended at 20000;邮件列表校验终止! 20000;");
+    EXPECT_EQ(counts.kept, 20000);
+
     // Paced, the clock is looked at once per batch of lines, and the last
     // count still arrives before the end.
     Recorder paced;
