@@ -280,19 +280,10 @@ Outcome removeDuplicates(const CheckRun& run, KeptLines& grid, const std::atomic
     ProgressPacer pacer(run.progressEvery);
     int64_t shown = 0;
     // The first line is kept without a look at the stop flag: a stop can
-    // only end the pass between lines.
-    if (!lines.atEnd()) {
-        const Line& line = lines.take();
-        ++counts.linesRead;
-        grid.insert(line.text, line.hash);
-        if (pacer.due(line.text.size())) {
-            listener.progress(counts.linesRead, run.total);
-            shown = counts.linesRead;
-        }
-    }
-    // The end test comes first, so a stop during the last line ends the loop
-    // by the end test; the outcome below still reads the flag.
-    while (!lines.atEnd() && !stop.load(std::memory_order_acquire)) {
+    // only end the pass between lines. The end test comes first, so a stop
+    // during the last line ends the loop by the end test; the outcome below
+    // still reads the flag.
+    while (!lines.atEnd() && (counts.linesRead == 0 || !stop.load(std::memory_order_acquire))) {
         const Line& line = lines.take();
         ++counts.linesRead;
         grid.insert(line.text, line.hash);

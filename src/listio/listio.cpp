@@ -108,6 +108,7 @@ public:
     }
     FdGuard(const FdGuard&) = delete;
     FdGuard& operator=(const FdGuard&) = delete;
+    FdGuard(FdGuard&& other) noexcept : fd_(other.release()) {}
     int get() const { return fd_; }
     int release() { return std::exchange(fd_, -1); }
     void reset(int fd) {
@@ -146,6 +147,24 @@ Lock lockWhole(int fd, short type) {
     throw EInOutError(codeFromErrno(err, path), path);
 }
 
+// Opens a list file for one of the text-file modes: the name must lead to a
+// regular file (or, where `devices` allows, a character device such as
+// /dev/null), which is then locked under the sharing rule. `st` gets its
+// status. Opened non-blocking, so a FIFO never hangs the open.
+FdGuard openList(const std::string& fileName, int flags, short lock, struct stat& st,
+                 bool devices = false) {
+    FdGuard fd(sysOpen(fileName, flags | O_NONBLOCK, 0666));
+    if (fd.get() < 0) throwErrno(errno, fileName);
+    if (::fstat(fd.get(), &st) != 0) throwErrno(errno, fileName);
+    const bool regular = S_ISREG(st.st_mode);
+    if (!(regular || (devices && S_ISCHR(st.st_mode))))
+        throw EInOutError(iocode::AccessDenied, fileName);
+    if (!clearNonBlocking(fd.get())) throwErrno(errno, fileName);
+    if (regular && lockWhole(fd.get(), lock) == Lock::Conflict)
+        throw EInOutError(iocode::SharingViolation, fileName);
+    return fd;
+}
+
 } // namespace
 
 void watchOpenings(OpeningWatcher watcher) {
@@ -180,14 +199,8 @@ int injected(Op op, const std::string& path) {
 TextReader::TextReader(const std::string& fileName) : TextReader(fileName, kDefaultBufferSize) {}
 
 TextReader::TextReader(const std::string& fileName, std::size_t bufferSize) : fileName_(fileName) {
-    FdGuard fd(sysOpen(fileName, O_RDONLY | O_NONBLOCK));
-    if (fd.get() < 0) throwErrno(errno, fileName);
     struct stat st;
-    if (::fstat(fd.get(), &st) != 0) throwErrno(errno, fileName);
-    if (!S_ISREG(st.st_mode)) throw EInOutError(iocode::AccessDenied, fileName);
-    if (!clearNonBlocking(fd.get())) throwErrno(errno, fileName);
-    if (lockWhole(fd.get(), F_RDLCK) == Lock::Conflict)
-        throw EInOutError(iocode::SharingViolation, fileName);
+    FdGuard fd = openList(fileName, O_RDONLY, F_RDLCK, st);
     ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
     std::size_t size = std::max<std::size_t>(bufferSize, 1);
@@ -415,18 +428,11 @@ void TextWriter::open(const std::string& fileName) {
     fileName_ = fileName;
     // No O_TRUNC: the file is emptied only once the lock is ours, so a create
     // refused under the sharing rule leaves the holder's file as it was.
-    FdGuard fd(sysOpen(fileName, O_WRONLY | O_CREAT | O_NONBLOCK, 0666));
-    if (fd.get() < 0) throwErrno(errno, fileName);
-    struct stat st;
-    if (::fstat(fd.get(), &st) != 0) throwErrno(errno, fileName);
-    const bool regular = S_ISREG(st.st_mode);
     // Writing a list to a character device (/dev/null) is fine; folders,
     // FIFOs, sockets and disks are not lists.
-    if (!(regular || S_ISCHR(st.st_mode))) throw EInOutError(iocode::AccessDenied, fileName);
-    if (!clearNonBlocking(fd.get())) throwErrno(errno, fileName);
-    if (regular && lockWhole(fd.get(), F_WRLCK) == Lock::Conflict)
-        throw EInOutError(iocode::SharingViolation, fileName);
-    if (regular) {
+    struct stat st;
+    FdGuard fd = openList(fileName, O_WRONLY | O_CREAT, F_WRLCK, st, true);
+    if (S_ISREG(st.st_mode)) {
         // An empty file is left alone: on ext4 a truncate makes the close
         // wait for the whole text to be handed to the disk.
         off_t size = ::lseek(fd.get(), 0, SEEK_END);
@@ -561,14 +567,8 @@ void TextWriter::close() {
 }
 
 TextAppender::TextAppender(const std::string& fileName) : fileName_(fileName) {
-    FdGuard fd(sysOpen(fileName, O_RDWR | O_NONBLOCK));
-    if (fd.get() < 0) throwErrno(errno, fileName);
     struct stat st;
-    if (::fstat(fd.get(), &st) != 0) throwErrno(errno, fileName);
-    if (!S_ISREG(st.st_mode)) throw EInOutError(iocode::AccessDenied, fileName);
-    if (!clearNonBlocking(fd.get())) throwErrno(errno, fileName);
-    if (lockWhole(fd.get(), F_WRLCK) == Lock::Conflict)
-        throw EInOutError(iocode::SharingViolation, fileName);
+    FdGuard fd = openList(fileName, O_RDWR, F_WRLCK, st);
 
     // Only the last 128 bytes are searched for an end-of-file mark; an
     // earlier mark stays where it is. The cut waits for the lines. Two bytes
