@@ -113,11 +113,15 @@ private:
 // changes nothing that shows: lines are still checked, counted and stopped
 // at one by one, and a read failure is thrown only once the lines before it
 // are checked.
+//
+// Once a repeat has been found, the thread also writes the rows kept so far
+// into `ahead` whenever it is ahead of the pass, so that a save finds most of
+// its text written already.
 class LineSource {
 public:
-    LineSource(listio::TextReader& in, const KeptLines& grid)
-        : maker_(in, grid), grid_(grid), room_(grid.room()), roomBytes_(grid.roomBytes()),
-          index_(grid.indexStart()), indexBytes_(grid.indexBytes()),
+    LineSource(listio::TextReader& in, const KeptLines& grid, listio::TextSaver* ahead)
+        : maker_(in, grid), grid_(grid), ahead_(ahead), room_(grid.room()),
+          roomBytes_(grid.roomBytes()), index_(grid.indexStart()), indexBytes_(grid.indexBytes()),
           indexRows_(grid.rowsBeforeRebuild()) {
         try {
             thread_ = std::thread([this] { makeBatches(); });
@@ -175,6 +179,11 @@ private:
     // once the slot has arrived.
     static constexpr std::size_t kAhead = 16;
     static constexpr std::size_t kRowAhead = kAhead / 2;
+    // The kept rows are written ahead once this many are waiting, so a
+    // small list is saved in one piece; at most kWriteStep at a time, so
+    // that the next batch is not held up for long.
+    static constexpr std::size_t kWriteAhead = std::size_t(1) << 20;
+    static constexpr std::size_t kWriteStep = std::size_t(4) << 20;
 
     void nextBatch() {
         if (!thread_.joinable()) {
@@ -185,6 +194,8 @@ private:
             // The batch just checked is free for the thread again.
             checked_ = taken_;
             keptBytes_ = grid_.text().size();
+            linesChecked_ += static_cast<int64_t>(batch_->lines.size());
+            repeatSeen_ = grid_.size() < linesChecked_;
             changed_.notify_all();
             changed_.wait(lock, [this] { return made_ > taken_; });
             batch_ = &batches_[taken_++ % kBatches];
@@ -199,6 +210,17 @@ private:
         uint64_t rowBytes = 0; // the most the rows of the batches made can take
         int64_t lines = 0;     // lines in the batches made
         std::size_t faulted = 0, indexFaulted = 0;
+        // While the rows of every batch made fit the arena, the pass cannot
+        // have mapped it anew, and the rows kept stay where they are.
+        auto writable = [&] {
+            return ahead_ && repeatSeen_ && rowBytes <= roomBytes_ &&
+                   keptBytes_ >= ahead_->written() + kWriteAhead;
+        };
+        // Writes the kept rows not yet written; called without the lock.
+        auto writeAhead = [&](std::size_t kept) {
+            const std::size_t from = ahead_->written();
+            ahead_->write(std::string_view(room_ + from, std::min(kept - from, kWriteStep)));
+        };
         for (uint64_t k = 0;; ++k) {
             std::size_t kept;
             for (;;) {
@@ -206,14 +228,20 @@ private:
                 // A fresh index is touched all over by the first lines: while
                 // the pass waits for its pages, this thread fills others.
                 const bool indexLeft = indexFaulted < indexBytes_ && lines <= indexRows_;
-                changed_.wait(lock, [&] { return quit_ || k - checked_ < kBatches || indexLeft; });
+                changed_.wait(lock, [&] {
+                    return quit_ || k - checked_ < kBatches || indexLeft || writable();
+                });
                 if (quit_) return;
                 kept = keptBytes_;
                 if (k - checked_ < kBatches) break;
                 lock.unlock();
-                const std::size_t step = std::min(kHugePage, indexBytes_ - indexFaulted);
-                faultIn(index_ + indexFaulted, step);
-                indexFaulted += step;
+                if (indexLeft) {
+                    const std::size_t step = std::min(kHugePage, indexBytes_ - indexFaulted);
+                    faultIn(index_ + indexFaulted, step);
+                    indexFaulted += step;
+                } else {
+                    writeAhead(kept);
+                }
             }
             Batch& b = batches_[k % kBatches];
             maker_.fill(b);
@@ -225,10 +253,9 @@ private:
                 made_ = k + 1;
             }
             changed_.notify_all();
-            if (b.last) return;
+            if (b.last) break;
             // The arena's pages a little ahead of the rows get their memory
-            // here rather than on the pass's thread. While the rows of every
-            // batch made fit the arena, the pass cannot have mapped it anew.
+            // here rather than on the pass's thread.
             if (rowBytes <= roomBytes_) {
                 // Whole huge pages, which also keeps the start page-aligned.
                 const std::size_t want =
@@ -239,10 +266,21 @@ private:
                 }
             }
         }
+        // Every line is read: the rows kept from here on are written while
+        // the pass checks the last batches.
+        for (;;) {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] { return quit_ || writable(); });
+            if (quit_) return;
+            const std::size_t kept = keptBytes_;
+            lock.unlock();
+            writeAhead(kept);
+        }
     }
 
     BatchMaker maker_; // the reading thread's alone while it runs
     const KeptLines& grid_;
+    listio::TextSaver* const ahead_; // written by the reading thread alone while it runs
     Batch batches_[kBatches];
     Batch empty_;
     const Batch* batch_ = &empty_; // the batch being taken from
@@ -254,6 +292,8 @@ private:
     uint64_t checked_ = 0; // batches the pass is done with
     bool quit_ = false;
     std::size_t keptBytes_ = 0; // the rows' bytes when the pass last took a batch
+    int64_t linesChecked_ = 0;  // lines of the batches the pass is done with
+    bool repeatSeen_ = false;   // and whether they held a repeat
     char* const room_;
     const std::size_t roomBytes_;
     char* const index_;
@@ -275,7 +315,8 @@ Outcome removeDuplicates(const CheckRun& run, KeptLines& grid, const std::atomic
     std::error_code sizeUnknown;
     const auto bytes = std::filesystem::file_size(run.input, sizeUnknown);
     grid.expectLines(run.total, sizeUnknown ? 0 : bytes);
-    LineSource lines(in, grid);
+    listio::TextSaver save(run.output);
+    LineSource lines(in, grid, &save);
 
     ProgressPacer pacer(run.progressEvery);
     int64_t shown = 0;
@@ -308,7 +349,7 @@ Outcome removeDuplicates(const CheckRun& run, KeptLines& grid, const std::atomic
         // once, where memory never used (or returned to a virtual machine's
         // host) costs a fault to get.
         grid.dropIndex();
-        listio::saveText(run.output, grid.text());
+        save.commit(grid.text());
     }
     return outcome;
 }

@@ -847,11 +847,67 @@ void writeToDevice(FdGuard& fd, const std::string& path, std::string_view text) 
 } // namespace
 
 void saveText(const std::string& fileName, std::string_view text) {
-    std::string target = fileName;
-    if (!followLinks(target)) throw EFCreateError(fileName);
+    TextSaver(fileName).commit(text);
+}
+
+TextSaver::TextSaver(std::string fileName) : fileName_(std::move(fileName)) {}
+
+TextSaver::~TextSaver() {
+    drop();
+}
+
+void TextSaver::drop() {
+    if (named_) ::unlinkat(dir_, tempName_.c_str(), 0);
+    for (int* fd : {&temp_, &dir_})
+        if (*fd >= 0) ::close(std::exchange(*fd, -1));
+    begun_ = named_ = false;
+    written_ = 0;
+    failure_ = nullptr;
+}
+
+void TextSaver::begin(const std::string& folder) {
+    begun_ = true;
+    folder_ = folder;
+    // Everything else is done relative to the folder, so a target whose name
+    // is just short enough to open still gets a temporary beside it.
+    dir_ = sysOpen(folder.empty() ? "." : folder, O_PATH | O_DIRECTORY);
+    if (dir_ < 0) throw EFCreateError(fileName_);
+    removeStaleTemporaries(dir_);
+    bool named = false;
+    temp_ = createTemporary(dir_, folder, tempName_, named);
+    if (temp_ < 0) throw EFCreateError(fileName_);
+    named_ = named;
+    tempPath_ = folder + tempName_; // what the fault seam sees
+    // Held until the temporary is closed: a later save in the folder does
+    // not take it for litter.
+    lockWhole(temp_, F_WRLCK);
+}
+
+void TextSaver::write(std::string_view part) noexcept {
+    if (failure_ || part.empty()) return;
+    try {
+        if (!begun_) {
+            std::string target = fileName_;
+            if (!followLinks(target)) throw EFCreateError(fileName_);
+            begin(folderOf(target));
+        }
+        if (sysWriteAll(temp_, tempPath_, part.data(), part.size()) != 0)
+            throw EWriteError(fileName_);
+        // The disk starts on it now, so that the commit waits for less.
+        ::sync_file_range(temp_, static_cast<off_t>(written_), static_cast<off_t>(part.size()),
+                          SYNC_FILE_RANGE_WRITE);
+        written_ += part.size();
+    } catch (...) {
+        failure_ = std::current_exception();
+    }
+}
+
+void TextSaver::commit(std::string_view text) {
+    std::string target = fileName_;
+    if (!followLinks(target)) throw EFCreateError(fileName_);
     const std::string folder = folderOf(target);
     const std::string base = target.substr(folder.size());
-    if (base.empty() || base == "." || base == "..") throw EFCreateError(fileName);
+    if (base.empty() || base == "." || base == "..") throw EFCreateError(fileName_);
 
     // The existing target is opened and locked first: a file another opening
     // holds is refused before anything is written, and the lock is kept until
@@ -860,80 +916,61 @@ void saveText(const std::string& fileName, std::string_view text) {
     struct stat st {};
     if (old.get() >= 0) {
         if (::fstat(old.get(), &st) != 0 || !clearNonBlocking(old.get()))
-            throw EFCreateError(fileName);
+            throw EFCreateError(fileName_);
         if (S_ISCHR(st.st_mode)) return writeToDevice(old, target, text);
         if (!S_ISREG(st.st_mode) || lockWhole(old.get(), F_WRLCK) == Lock::Conflict)
-            throw EFCreateError(fileName);
+            throw EFCreateError(fileName_);
         // Its other names would keep the old text, and writing into it in
         // place could lose both texts; such a file is not the saver's to touch.
-        if (st.st_nlink > 1) throw EFCreateError(fileName);
+        if (st.st_nlink > 1) throw EFCreateError(fileName_);
     } else if (errno != ENOENT) {
-        throw EFCreateError(fileName);
+        throw EFCreateError(fileName_);
     }
     const bool replacing = old.get() >= 0;
 
-    // Everything else is done relative to the folder, so a target whose name
-    // is just short enough to open still gets a temporary beside it.
-    const std::string folderName = folder.empty() ? "." : folder;
-    FdGuard dir(sysOpen(folderName, O_PATH | O_DIRECTORY));
-    if (dir.get() < 0) throw EFCreateError(fileName);
-    removeStaleTemporaries(dir.get());
-
-    std::string tempName;
-    bool named = false;
-    FdGuard temp(createTemporary(dir.get(), folder, tempName, named));
-    if (temp.get() < 0) throw EFCreateError(fileName);
-    const std::string tempPath = folder + tempName; // what the fault seam sees
-    struct RemoveUnlessKept {
-        int dir;
-        const std::string& name;
-        bool named;
-        ~RemoveUnlessKept() {
-            if (named) ::unlinkat(dir, name.c_str(), 0);
-        }
-    } cleanup{dir.get(), tempName, named};
-    // Held until the temporary is closed: a later save in the folder does
-    // not take it for litter.
-    lockWhole(temp.get(), F_WRLCK);
+    // A link changed while the parts were written can put the target in
+    // another folder: the text then starts over beside it.
+    if (begun_ && folder != folder_) drop();
+    if (!begun_) begin(folder);
+    if (failure_) std::rethrow_exception(failure_);
 
     if (replacing) {
-        if (::fchmod(temp.get(), st.st_mode & 07777) != 0) throw EFCreateError(fileName);
+        if (::fchmod(temp_, st.st_mode & 07777) != 0) throw EFCreateError(fileName_);
         if (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) {
             // Keeping the owner needs privileges; without them the file
             // becomes the saver's own, as any newly written file would.
-            [[maybe_unused]] int ignored = ::fchown(temp.get(), st.st_uid, st.st_gid);
+            [[maybe_unused]] int ignored = ::fchown(temp_, st.st_uid, st.st_gid);
         }
     }
-    if (sysWriteAll(temp.get(), tempPath, text.data(), text.size()) != 0)
-        throw EWriteError(fileName);
+    const std::string_view rest = text.substr(written_);
+    if (sysWriteAll(temp_, tempPath_, rest.data(), rest.size()) != 0) throw EWriteError(fileName_);
     // The text must be on disk before the name points at it, or a crash could
     // leave an empty file where the old list was.
-    if (int e = VQ_INJECTED(Sync, tempPath); e != 0 || ::fdatasync(temp.get()) != 0)
-        throw EWriteError(fileName);
-    if (!named) {
-        if (int e = VQ_INJECTED(Rename, tempPath);
-            e != 0 || linkUnnamed(temp.get(), dir.get(), tempName) != 0)
-            throw EFCreateError(fileName);
-        cleanup.named = true;
+    if (int e = VQ_INJECTED(Sync, tempPath_); e != 0 || ::fdatasync(temp_) != 0)
+        throw EWriteError(fileName_);
+    if (!named_) {
+        if (int e = VQ_INJECTED(Rename, tempPath_);
+            e != 0 || linkUnnamed(temp_, dir_, tempName_) != 0)
+            throw EFCreateError(fileName_);
+        named_ = true;
     }
-    if (sysClose(temp.release(), tempPath) != 0) throw EWriteError(fileName);
+    if (sysClose(std::exchange(temp_, -1), tempPath_) != 0) throw EWriteError(fileName_);
 
     int moved;
-    if (int e = VQ_INJECTED(Rename, tempPath); e != 0) {
+    if (int e = VQ_INJECTED(Rename, tempPath_); e != 0) {
         moved = -1;
     } else if (replacing) {
         // A name that no longer leads to the locked file was removed or
         // replaced by someone else meanwhile; what stands there now stays.
         struct stat now;
-        moved =
-            ::fstatat(dir.get(), base.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(now, st)
-                ? ::renameat(dir.get(), tempName.c_str(), dir.get(), base.c_str())
-                : -1;
+        moved = ::fstatat(dir_, base.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(now, st)
+                    ? ::renameat(dir_, tempName_.c_str(), dir_, base.c_str())
+                    : -1;
     } else {
-        moved = renameToNewName(dir.get(), tempName, base);
+        moved = renameToNewName(dir_, tempName_, base);
     }
-    if (moved != 0) throw EFCreateError(fileName);
-    cleanup.named = false;
+    if (moved != 0) throw EFCreateError(fileName_);
+    named_ = false; // the temporary is the target now
 }
 
 void saveLines(const std::string& fileName, const std::vector<std::string>& lines) {

@@ -6,6 +6,7 @@
 // conflict is I/O error 32.
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <optional>
 #include <string>
@@ -180,6 +181,40 @@ std::vector<std::string> splitWholeText(std::string_view bytes);
 // Throws EFCreateError or EWriteError.
 void saveLines(const std::string& fileName, const std::vector<std::string>& lines);
 void saveText(const std::string& fileName, std::string_view text);
+
+// The whole-file saver for a text that is still being made: its parts go
+// into the temporary beside the target as they come, and commit does what
+// saveText does, writing only what the parts did not. Nothing done before
+// commit shows: the target is not touched, a failure is kept and thrown by
+// commit where saveText would throw it, and a saver dropped without commit
+// takes its temporary with it. One thread at a time.
+class TextSaver {
+public:
+    explicit TextSaver(std::string fileName);
+    ~TextSaver();
+    TextSaver(const TextSaver&) = delete;
+    TextSaver& operator=(const TextSaver&) = delete;
+
+    // Writes the next bytes of the text; never throws.
+    void write(std::string_view part) noexcept;
+    // How many bytes of the text the parts have written.
+    std::size_t written() const { return written_; }
+    // Replaces the target with `text`, whose first written() bytes are the
+    // parts. Throws EFCreateError or EWriteError.
+    void commit(std::string_view text);
+
+private:
+    void begin(const std::string& folder); // creates the temporary; throws
+    void drop();                           // forgets the temporary and the parts
+    std::string fileName_;
+    std::string folder_; // where the temporary is, once begun
+    int dir_ = -1, temp_ = -1;
+    std::string tempName_, tempPath_;
+    bool begun_ = false;
+    bool named_ = false; // the temporary has a name to remove when dropped
+    std::size_t written_ = 0;
+    std::exception_ptr failure_;
+};
 
 // Called before every opening the modes make, with the name opened, on the
 // thread that opens. The command-line companion learns from it which of its

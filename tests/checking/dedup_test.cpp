@@ -2,12 +2,16 @@
 // neither shows: the index against a plain comparison with every kept row,
 // a stop during the last line, and the pacing of progress.
 #include "checking/dedup.h"
+#include "listio/fault_seam.h"
+#include "listio/outcome.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <random>
+#include <thread>
 #include <unordered_set>
 
 namespace chk = vq::checking;
@@ -154,4 +158,70 @@ TEST(CheckCore, StopDuringTheLastLineIsStillAStopAndProgressIsPaced) {
               chk::Outcome::DuplicatesRemoved);
     EXPECT_EQ(paced.log, "started 50000;ended at 50000;邮件列表校验完毕! 50000;");
     EXPECT_LE(paced.progressCalls, 50000 / chk::ProgressPacer::kLinesPerLook + 1);
+}
+
+// Once a repeat is found, the rows kept so far go into the save's temporary
+// while the pass is still at work. Held at a line, the pass finds them
+// written before the save begins; a write that fails there fails the save
+// as it would have failed at the end, which then leaves nothing behind. A
+// list that grew after it was counted outgrows the rows' room, which must
+// stop the writing ahead from reading rows about to move.
+TEST(CheckCore, KeptRowsAreWrittenAheadOfTheSave) {
+    using vq::listio::faults::Op;
+    struct Hold : chk::CheckListener {
+        std::atomic<int> writes{0};
+        int waits = 0; // of 10 ms, at line 150,000, until something is written
+        void progress(int64_t n, int64_t) override {
+            for (int i = 0; n == 150000 && writes == 0 && i < waits; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    };
+    const struct {
+        const char* name;
+        const char* ends; // of every line
+        int repeatEvery;  // lines
+        int failWrite;    // errno of the first write to the temporary, or 0
+        bool counted;     // the pass knows the list's length
+        int waits;
+    } cases[] = {
+        {"written ahead", "\r\n", 10, 0, true, 2000},
+        {"first write fails", "\r\n", 10, ENOSPC, true, 2000},
+        {"grown since counted empty", "\r", 1000, 0, false, 30},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string text, expected;
+        for (int i = 0; i < 200000; ++i) {
+            const bool repeat = i % c.repeatEvery == c.repeatEvery - 1;
+            const std::string line = "user" + std::to_string(repeat ? i - 1 : i) + "@mail.cn";
+            text += line + c.ends;
+            if (!repeat) expected += line + "\r\n";
+        }
+        vqtest::TempDir dir;
+        vqtest::writeFile(dir.file("in.txt"), text);
+        Hold held;
+        held.waits = c.waits;
+        vq::listio::faults::setHook([&](Op op, const std::string& path) {
+            const bool temporary = path.find("/.vq-save-") != std::string::npos;
+            return op == Op::Write && temporary && ++held.writes == 1 ? c.failWrite : 0;
+        });
+        chk::CheckRun run{dir.file("in.txt"), dir.file("out.txt"), c.counted ? 200000 : 0,
+                          std::chrono::milliseconds(0)};
+        chk::KeptLines grid;
+        chk::CheckCounts counts;
+        std::atomic<bool> stop{false};
+        const std::string result = vqtest::outcome([&] {
+            EXPECT_EQ(chk::removeDuplicates(run, grid, stop, held, counts),
+                      chk::Outcome::DuplicatesRemoved);
+        });
+        vq::listio::faults::setHook({});
+        if (c.counted && !c.failWrite) EXPECT_GT(held.writes, 1) << "nothing was written ahead";
+        EXPECT_EQ(result, c.failWrite ? "Stream write error" : "ok");
+        if (c.failWrite)
+            EXPECT_FALSE(vqtest::exists(dir.file("out.txt")));
+        else
+            EXPECT_TRUE(vqtest::sameBytes(vqtest::readFile(dir.file("out.txt")), expected));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}),
+                  c.failWrite ? 1 : 2);
+    }
 }

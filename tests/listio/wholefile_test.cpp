@@ -142,44 +142,82 @@ TEST(WholeFileSaver, NamesThatCannotBeCreated) {
 }
 
 // Each failure on the way, from the folder to the rename, must leave the old
-// list as it was and take the temporary file away again.
+// list as it was and take the temporary file away again, whether the text
+// came whole or partly ahead of the save; a saver dropped with its text
+// partly written changes nothing at all.
 TEST(WholeFileSaver, FailedSaveLeavesOldFileIntactAndNoTemporary) {
     vqtest::TempDir dir;
     const std::string target = dir.file("list.txt");
     const std::string cannotCreate = "Cannot create file " + target;
-    const struct {
-        const char* name;
-        vq::listio::faults::Hook hook;
-        std::string expected;
-    } cases[] = {
-        {"open folder",
-         [](Op o, const std::string& path) {
-             return o == Op::Open && path.ends_with("/") ? EMFILE : 0;
-         },
-         cannotCreate},
-        {"folder allows no new file", failOnTemporary(Op::Open, EACCES), cannotCreate},
-        {"write", failOnTemporary(Op::Write, ENOSPC), "Stream write error"},
-        {"sync", failOnTemporary(Op::Sync, EIO), "Stream write error"},
-        {"close", failOnTemporary(Op::Close, EIO), "Stream write error"},
-        {"link", failOnTemporary(Op::Rename, ENOSPC), cannotCreate},
-        {"rename", failOnTemporary(Op::Rename, EXDEV, 2), cannotCreate},
-        {"named temporary, write",
-         [](Op o, const std::string& path) {
-             return !isTemporary(path) ? 0
-                    : o == Op::Open    ? EOPNOTSUPP
-                    : o == Op::Write   ? ENOSPC
-                                       : 0;
-         },
-         "Stream write error"},
-    };
-    for (const auto& c : cases) {
-        vqtest::writeFile(target, "old\r\n");
-        HookGuard hook(c.hook);
-        EXPECT_EQ(vqtest::outcome([&] { saveText(target, std::string(5000, 'n')); }), c.expected)
-            << c.name;
-        EXPECT_EQ(vqtest::readFile(target), "old\r\n") << c.name;
-        EXPECT_EQ(entries(dir.path()), Lines{"list.txt"}) << c.name;
+    const std::string text(5000, 'n');
+    enum class Way { Whole, InParts, Dropped };
+    for (Way way : {Way::Whole, Way::InParts, Way::Dropped}) {
+        // Made afresh for each way: the hooks count calls.
+        const struct {
+            const char* name;
+            vq::listio::faults::Hook hook;
+            std::string expected;
+        } cases[] = {
+            {"none", {}, "ok"},
+            {"open folder",
+             [](Op o, const std::string& path) {
+                 return o == Op::Open && path.ends_with("/") ? EMFILE : 0;
+             },
+             cannotCreate},
+            {"folder allows no new file", failOnTemporary(Op::Open, EACCES), cannotCreate},
+            {"write", failOnTemporary(Op::Write, ENOSPC), "Stream write error"},
+            {"sync", failOnTemporary(Op::Sync, EIO), "Stream write error"},
+            {"close", failOnTemporary(Op::Close, EIO), "Stream write error"},
+            {"link", failOnTemporary(Op::Rename, ENOSPC), cannotCreate},
+            {"rename", failOnTemporary(Op::Rename, EXDEV, 2), cannotCreate},
+            {"named temporary, write",
+             [](Op o, const std::string& path) {
+                 return !isTemporary(path) ? 0
+                        : o == Op::Open    ? EOPNOTSUPP
+                        : o == Op::Write   ? ENOSPC
+                                           : 0;
+             },
+             "Stream write error"},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.name + std::string(way == Way::Whole     ? ", whole"
+                                              : way == Way::InParts ? ", in parts"
+                                                                    : ", dropped"));
+            vqtest::writeFile(target, "old\r\n");
+            HookGuard hook(c.hook);
+            const std::string result = vqtest::outcome([&] {
+                if (way == Way::Whole) return saveText(target, text);
+                vq::listio::TextSaver saver(target);
+                saver.write(std::string_view(text).substr(0, 2000));
+                saver.write(std::string_view(text).substr(2000, 1000));
+                if (way == Way::InParts) saver.commit(text);
+            });
+            const bool saved = way != Way::Dropped && c.expected == "ok";
+            EXPECT_EQ(result, way == Way::Dropped ? "ok" : c.expected);
+            EXPECT_TRUE(vqtest::sameBytes(vqtest::readFile(target), saved ? text : "old\r\n"));
+            EXPECT_EQ(entries(dir.path()), Lines{"list.txt"});
+        }
     }
+}
+
+// A link moved to another folder while the text was partly written: the
+// whole text goes beside the file the link leads to at the save.
+TEST(WholeFileSaver, ALinkMovedWhileTheTextIsWrittenAhead) {
+    vqtest::TempDir dir;
+    for (const char* folder : {"a", "b"}) {
+        fs::create_directory(dir.file(folder));
+        vqtest::writeFile(dir.file(folder) + "/list.txt", "old\r\n");
+    }
+    fs::create_symlink("a/list.txt", dir.file("link.txt"));
+    vq::listio::TextSaver saver(dir.file("link.txt"));
+    saver.write("new\r\n");
+    fs::remove(dir.file("link.txt"));
+    fs::create_symlink("b/list.txt", dir.file("link.txt"));
+    saver.commit("new\r\nlist\r\n");
+    EXPECT_EQ(vqtest::readFile(dir.file("a/list.txt")), "old\r\n");
+    EXPECT_EQ(vqtest::readFile(dir.file("b/list.txt")), "new\r\nlist\r\n");
+    EXPECT_EQ(entries(dir.file("a")), Lines{"list.txt"});
+    EXPECT_EQ(entries(dir.file("b")), Lines{"list.txt"});
 }
 
 // A real short write: the file-size limit stops the temporary file half way.
