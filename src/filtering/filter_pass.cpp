@@ -67,6 +67,27 @@ inline void copyLine(char* dst, const char* src, std::size_t size) {
     std::memcpy(dst, src, size);
 }
 
+// size bytes from src to dst with A to Z lowered, where both have at least
+// 64 bytes of room; for text without bytes of 0x80 or more.
+inline void copyLowered(char* dst, const char* src, std::size_t size) {
+#if defined(__SSE2__)
+    if (size <= 64) {
+        // Only A to Z land below -128 + 26 once shifted by 0x80 - 'A'.
+        const __m128i shift = _mm_set1_epi8(static_cast<char>(0x80 - 'A')),
+                      below = _mm_set1_epi8(static_cast<char>(-128 + 26)),
+                      caseBit = _mm_set1_epi8(0x20);
+        for (int i = 0; i < 4; ++i) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16 * i));
+            const __m128i upper = _mm_cmplt_epi8(_mm_add_epi8(v, shift), below);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16 * i),
+                             _mm_or_si128(v, _mm_and_si128(upper, caseBit)));
+        }
+        return;
+    }
+#endif
+    listio::lowerAscii(src, size, dst);
+}
+
 // The valid lines of one block of the input, prepared and each followed by
 // a CR, so that the engine decides them all in one scan. Most lines of a
 // list are plain lower-case ASCII: for them the prepared line is the
@@ -261,14 +282,15 @@ private:
     std::string_view sorted_[2];
 };
 
-// The way for a few rows. Most lines of a list are lower-case addresses
-// with nothing to trim, written out exactly as they stand in the file. The
-// block is read once, sixty-four bytes to a word: the bits of its line
-// ends, at signs, capitals and high bytes, and of the places where each row
-// starts, tell for every line end at once whether its line holds any of
-// them, so a line only checks its first and last byte and is copied to its
-// output from where it stands. Any other line is prepared on its own and
-// decided by the rule.
+// The way for a few rows. Most lines of a list are addresses without high
+// bytes, written out as they stand in the file once their capitals are
+// lowered and their blanks trimmed. The block is read once, sixty-four
+// bytes to a word, with A to Z lowered: the bits of its line ends, at
+// signs, capitals and high bytes, and of the places where each row starts,
+// tell for every line end at once whether its line holds any of them, so a
+// line only checks its first and last byte and is copied to its output
+// from where it stands. A line with high bytes, or with blanks to trim when
+// a row holds a blank, is prepared on its own and decided by the rule.
 class InPlaceSort {
 public:
     // Whether this way takes the rows: at most kFewRows distinct ones, none
@@ -303,6 +325,10 @@ public:
                 rows_.push_back(row);
         }
         never_ = every_ ? emptyRow : rows_.empty();
+        plainRows_ = std::none_of(rows_.begin(), rows_.end(), [](const std::string& row) {
+            return std::any_of(row.begin(), row.end(),
+                               [](char ch) { return static_cast<unsigned char>(ch) <= 0x20; });
+        });
         byteIndex('\r'); // kCr
         byteIndex('@');  // kAt
         for (const auto& row : rows_) {
@@ -340,7 +366,16 @@ public:
         char* to[2] = {out_[0].data(), out_[1].data()};
         int64_t lines = 0, matching = 0, written = 0;
         std::size_t start = 0; // where the next line starts
-        std::array<Plane, 2 + ContainmentEngine::kFewRows> planes{};
+        std::array<Plane, 3 + ContainmentEngine::kFewRows> planes{};
+        // A line that needs no other change is copied as it stands, its
+        // capitals lowered if it has any.
+        auto copyOut = [&](char* d, std::size_t from, std::size_t size, bool capitals) {
+            const bool room = from + 64 <= n;
+            if (capitals)
+                room ? copyLowered(d, b + from, size) : listio::lowerAscii(b + from, size, d);
+            else
+                room ? copyLine(d, b + from, size) : (void)std::memcpy(d, b + from, size);
+        };
         const std::size_t words = (n + 63) / 64;
         for (std::size_t first = 0; first < words; first += kChunk) {
             const std::size_t count = std::min(kChunk, words - first);
@@ -352,10 +387,11 @@ public:
                 const std::size_t w = first + i;
                 const std::uint64_t ends = marks_[kCr][i];
                 const std::uint64_t withAt = linesHolding(ends, marks_[kAt][i], planes[0]);
-                const std::uint64_t withOdd = linesHolding(ends, odd_[i], planes[1]);
+                const std::uint64_t withHigh = linesHolding(ends, high_[i], planes[1]);
+                const std::uint64_t withCaps = linesHolding(ends, caps_[i], planes[2]);
                 std::uint64_t matches = every_ ? ~std::uint64_t(0) : 0;
                 for (std::size_t r = 0; r < rows_.size(); ++r) {
-                    const std::uint64_t holding = linesHolding(ends, starts_[r][i], planes[2 + r]);
+                    const std::uint64_t holding = linesHolding(ends, starts_[r][i], planes[3 + r]);
                     matches = every_ ? matches & holding : matches | holding;
                 }
                 if (never_) matches = 0;
@@ -372,22 +408,32 @@ public:
                     const auto tail = static_cast<unsigned char>(b[c - 1]);
                     const char* line = b + s;
                     bool verdict;
-                    if ((withOdd & bit) || head <= 0x20 || tail <= 0x20) {
+                    if ((head <= 0x20 || tail <= 0x20) && !(withHigh & bit) && plainRows_) {
+                        // Only blanks to trim: no row can hold one, so the
+                        // bits tell for the trimmed line as well.
+                        std::size_t e = c;
+                        while (e > s && static_cast<unsigned char>(b[e - 1]) <= 0x20)
+                            --e;
+                        std::size_t t = s;
+                        while (t < e && static_cast<unsigned char>(b[t]) <= 0x20)
+                            ++t;
+                        if (t == e || b[t] == '@' || !(withAt & bit)) continue; // invalid
+                        verdict = (matches & bit) != 0;
+                        size = e - t;
+                        copyOut(to[verdict], t, size, withCaps & bit);
+                    } else if ((withHigh & bit) || head <= 0x20 || tail <= 0x20) {
                         const std::string_view prepared =
                             prepareLine(std::string_view(line, size), scratch_);
                         if (!isValidLine(prepared)) continue;
                         verdict = holds(prepared);
-                        line = prepared.data();
+                        std::memcpy(to[verdict], prepared.data(), prepared.size());
                         size = prepared.size();
                     } else {
                         if (head == '@' || !(withAt & bit)) continue; // invalid
                         verdict = (matches & bit) != 0;
+                        copyOut(to[verdict], s, size, withCaps & bit);
                     }
                     char* d = to[verdict];
-                    if (size <= 64 && line == b + s && s + 64 <= n)
-                        copyLine(d, line, size);
-                    else
-                        std::memcpy(d, line, size);
                     d[size] = '\r';
                     d[size + 1] = '\n';
                     to[verdict] = d + size + 2;
@@ -428,7 +474,8 @@ private:
         return bytes_.size() - 1;
     }
 
-    // Marks `count` words from word `first` on into marks_ and odd_; the
+    // Marks `count` words from word `first` on into marks_ and high_, the
+    // bytes' places as they stand once A to Z are lowered; the
     // bytes past the block count as zero, and no line reaches them.
     void markWords(const char* b, std::size_t n, std::size_t first, std::size_t count) {
 #if defined(VQ_WIDE_MARKS)
@@ -454,7 +501,8 @@ private:
         __m512i splats[kMaxBytes];
         for (std::size_t j = 0; j < bytes_.size(); ++j)
             splats[j] = _mm512_set1_epi8(bytes_[j]);
-        const __m512i a = _mm512_set1_epi8('A'), letters = _mm512_set1_epi8(26);
+        const __m512i a = _mm512_set1_epi8('A'), letters = _mm512_set1_epi8(26),
+                      caseBit = _mm512_set1_epi8(0x20);
         for (std::size_t i = 0; i < count; ++i) {
             const std::size_t at = (first + i) << 6;
             // Bytes past the block are not read, and count as zero.
@@ -462,42 +510,48 @@ private:
                 at + 64 <= n ? _mm512_loadu_si512(b + at)
                 : at < n     ? _mm512_maskz_loadu_epi8(~std::uint64_t(0) >> (64 - (n - at)), b + at)
                              : _mm512_setzero_si512();
+            const std::uint64_t caps = _mm512_cmplt_epu8_mask(_mm512_sub_epi8(x, a), letters);
+            const __m512i lowered = _mm512_mask_add_epi8(x, caps, x, caseBit);
             for (std::size_t j = 0; j < bytes_.size(); ++j)
-                marks_[j][i] = _mm512_cmpeq_epi8_mask(x, splats[j]);
-            odd_[i] =
-                _mm512_movepi8_mask(x) | _mm512_cmplt_epu8_mask(_mm512_sub_epi8(x, a), letters);
+                marks_[j][i] = _mm512_cmpeq_epi8_mask(lowered, splats[j]);
+            high_[i] = _mm512_movepi8_mask(x);
+            caps_[i] = caps;
         }
     }
 #endif
 
     void markWord(const char* p, std::size_t i) {
 #if defined(__SSE2__)
-        __m128i x[4];
-        for (int k = 0; k < 4; ++k)
-            x[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+        // Only A to Z land below -128 + 26 once shifted by 0x80 - 'A'.
+        const __m128i shift = _mm_set1_epi8(static_cast<char>(0x80 - 'A')),
+                      below = _mm_set1_epi8(static_cast<char>(-128 + 26)),
+                      caseBit = _mm_set1_epi8(0x20);
+        __m128i x[4], caps[4];
+        for (int k = 0; k < 4; ++k) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+            caps[k] = _mm_cmplt_epi8(_mm_add_epi8(v, shift), below);
+            x[k] = _mm_or_si128(v, _mm_and_si128(caps[k], caseBit));
+        }
+        caps_[i] = bits64(caps[0], caps[1], caps[2], caps[3]);
         for (std::size_t j = 0; j < bytes_.size(); ++j) {
             const __m128i v = splats_[j];
             marks_[j][i] = bits64(_mm_cmpeq_epi8(x[0], v), _mm_cmpeq_epi8(x[1], v),
                                   _mm_cmpeq_epi8(x[2], v), _mm_cmpeq_epi8(x[3], v));
         }
-        // High bytes have their top bit set; only A to Z land below
-        // -128 + 26 once shifted by 0x80 - 'A'.
-        const __m128i shift = _mm_set1_epi8(static_cast<char>(0x80 - 'A')),
-                      below = _mm_set1_epi8(static_cast<char>(-128 + 26));
-        auto odd = [&](__m128i v) {
-            return _mm_or_si128(v, _mm_cmplt_epi8(_mm_add_epi8(v, shift), below));
-        };
-        odd_[i] = bits64(odd(x[0]), odd(x[1]), odd(x[2]), odd(x[3]));
+        // Lowering leaves the top bit alone.
+        high_[i] = bits64(x[0], x[1], x[2], x[3]);
 #else
         for (std::size_t j = 0; j < bytes_.size(); ++j)
             marks_[j][i] = 0;
-        odd_[i] = 0;
+        high_[i] = caps_[i] = 0;
         for (std::size_t k = 0; k < 64; ++k) {
             const unsigned char c = static_cast<unsigned char>(p[k]);
+            const char lowered = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 0x20) : p[k];
             const std::uint64_t bit = std::uint64_t(1) << k;
             for (std::size_t j = 0; j < bytes_.size(); ++j)
-                if (p[k] == bytes_[j]) marks_[j][i] |= bit;
-            if (c >= 0x80 || (c >= 'A' && c <= 'Z')) odd_[i] |= bit;
+                if (lowered == bytes_[j]) marks_[j][i] |= bit;
+            if (c >= 0x80) high_[i] |= bit;
+            if (c >= 'A' && c <= 'Z') caps_[i] |= bit;
         }
 #endif
     }
@@ -541,10 +595,19 @@ private:
             for (std::uint64_t x = starts[i]; x; x &= x - 1) {
                 const std::size_t at =
                     ((first + i) << 6) + static_cast<std::size_t>(__builtin_ctzll(x));
-                if (at + row.size() > n || std::memcmp(b + at, row.data(), row.size()) != 0)
-                    starts[i] &= ~(x & -x);
+                if (at + row.size() > n || !sameLowered(b + at, row)) starts[i] &= ~(x & -x);
             }
         }
+    }
+
+    // Whether `text` with A to Z lowered starts with `row`.
+    static bool sameLowered(const char* text, const std::string& row) {
+        for (std::size_t k = 0; k < row.size(); ++k) {
+            const auto c = static_cast<unsigned char>(text[k]);
+            if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c + 0x20) : text[k]) != row[k])
+                return false;
+        }
+        return true;
     }
 
     // How a row's starts are found: which bytes' bits, each k bytes on.
@@ -556,6 +619,7 @@ private:
 
     bool every_;
     bool never_ = false;
+    bool plainRows_ = true; // no row holds a byte of 0x20 or less
     bool wide_ = false;
     std::vector<std::string> rows_;
     std::vector<char> bytes_; // the bytes whose places are marked
@@ -564,7 +628,8 @@ private:
 #endif
     std::vector<Places> places_;
     std::uint64_t marks_[kMaxBytes][kChunk + 1];                // by byte, then word of the chunk
-    std::uint64_t odd_[kChunk + 1];                             // capitals and high bytes
+    std::uint64_t high_[kChunk + 1];                            // bytes of 0x80 or more
+    std::uint64_t caps_[kChunk + 1];                            // A to Z
     std::uint64_t starts_[ContainmentEngine::kFewRows][kChunk]; // by row: where it starts
     std::string scratch_;
     std::string out_[2];

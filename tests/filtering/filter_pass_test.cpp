@@ -178,6 +178,7 @@ TEST(FilterPass, EveryPathFollowsTheRule) {
         {"rows starting with an LF", {"\nc@", "\nx@"}, addresses},
         {"rows at every place in a word", {".cn", "a@", "b"}, varied},
         {"rows of more than four bytes", {"ab.cn", "n@a.b", "c@"}, varied},
+        {"rows of more than four bytes in capitals' lines", {".cn.com", "@w.cn"}, addresses},
         {"a row across 4 KiB of the block", {".cn"}, "x@" + std::string(4093, 'y') + ".cn\r\n"},
         {"rows at the start and end of lines in a row",
          {"ab", "@", "cn"},
