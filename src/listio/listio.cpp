@@ -884,11 +884,19 @@ void TextSaver::begin(const std::string& folder) {
 }
 
 void TextSaver::write(std::string_view part) noexcept {
-    if (failure_ || part.empty()) return;
+    if (failure_ || declined_ || part.empty()) return;
     try {
         if (!begun_) {
             std::string target = fileName_;
             if (!followLinks(target)) throw EFCreateError(fileName_);
+            // A device (/dev/null) takes the text at the save itself, and
+            // anything else that is not a file is refused there: neither
+            // gets a temporary filled ahead.
+            struct stat st;
+            if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+                declined_ = true;
+                return;
+            }
             begin(folderOf(target));
         }
         if (sysWriteAll(temp_, tempPath_, part.data(), part.size()) != 0)

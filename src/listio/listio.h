@@ -211,7 +211,8 @@ private:
     int dir_ = -1, temp_ = -1;
     std::string tempName_, tempPath_;
     bool begun_ = false;
-    bool named_ = false; // the temporary has a name to remove when dropped
+    bool named_ = false;    // the temporary has a name to remove when dropped
+    bool declined_ = false; // the target is no file: nothing is written ahead
     std::size_t written_ = 0;
     std::exception_ptr failure_;
 };

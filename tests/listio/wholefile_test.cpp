@@ -200,6 +200,20 @@ TEST(WholeFileSaver, FailedSaveLeavesOldFileIntactAndNoTemporary) {
     }
 }
 
+// A device takes the text at the save, with nothing written ahead into a
+// temporary beside it.
+TEST(WholeFileSaver, ADeviceIsNotWrittenAhead) {
+    int temporaries = 0;
+    HookGuard hook([&](Op op, const std::string& path) {
+        temporaries += op == Op::Open && isTemporary(path);
+        return 0;
+    });
+    vq::listio::TextSaver saver("/dev/null");
+    saver.write("kept\r\n");
+    saver.commit("kept\r\nrows\r\n");
+    EXPECT_EQ(temporaries, 0);
+}
+
 // A link moved to another folder while the text was partly written: the
 // whole text goes beside the file the link leads to at the save.
 TEST(WholeFileSaver, ALinkMovedWhileTheTextIsWrittenAhead) {
