@@ -1,5 +1,8 @@
 #include "components/design_fonts.h"
 
+#include "platform/ui/fixed_colours.h"
+
+#include <QLabel>
 #include <QStringList>
 
 namespace vq::components {
@@ -31,6 +34,14 @@ QFont arialFont(int px) {
     return fontOf(
         {QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")},
         px);
+}
+
+void showAsRunningCount(QLabel* label) {
+    label->setAlignment(Qt::AlignCenter);
+    QFont font = arialFont(13);
+    font.setBold(true);
+    label->setFont(font);
+    platform::setTextOnFixedFace(label, QColor(0, 0, 255));
 }
 
 } // namespace vq::components

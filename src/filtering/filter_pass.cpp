@@ -72,16 +72,10 @@ inline void copyLine(char* dst, const char* src, std::size_t size) {
 inline void copyLowered(char* dst, const char* src, std::size_t size) {
 #if defined(__SSE2__)
     if (size <= 64) {
-        // Only A to Z land below -128 + 26 once shifted by 0x80 - 'A'.
-        const __m128i shift = _mm_set1_epi8(static_cast<char>(0x80 - 'A')),
-                      below = _mm_set1_epi8(static_cast<char>(-128 + 26)),
-                      caseBit = _mm_set1_epi8(0x20);
-        for (int i = 0; i < 4; ++i) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16 * i));
-            const __m128i upper = _mm_cmplt_epi8(_mm_add_epi8(v, shift), below);
+        for (int i = 0; i < 4; ++i)
             _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16 * i),
-                             _mm_or_si128(v, _mm_and_si128(upper, caseBit)));
-        }
+                             listio::lowerBytes(
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16 * i))));
         return;
     }
 #endif
@@ -243,18 +237,13 @@ private:
         for (int i = 0; i < 4; ++i)
             x[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
         const __m128i crByte = _mm_set1_epi8('\r'), atByte = _mm_set1_epi8('@'),
-                      space = _mm_set1_epi8(0x20),
-                      shift = _mm_set1_epi8(static_cast<char>(0x80 - 'A')),
-                      below = _mm_set1_epi8(static_cast<char>(-128 + 26));
+                      space = _mm_set1_epi8(0x20);
         auto each = [&](auto f) { return bits64(f(x[0]), f(x[1]), f(x[2]), f(x[3])); };
         cr_[w] = each([&](__m128i v) { return _mm_cmpeq_epi8(v, crByte); });
         at_[w] = each([&](__m128i v) { return _mm_cmpeq_epi8(v, atByte); });
         text_[w] = ~each([&](__m128i v) { return _mm_cmpeq_epi8(_mm_min_epu8(v, space), v); });
-        // High bytes have their top bit set; only A to Z land below
-        // -128 + 26 once shifted by 0x80 - 'A'.
-        odd_[w] = each([&](__m128i v) {
-            return _mm_or_si128(v, _mm_cmplt_epi8(_mm_add_epi8(v, shift), below));
-        });
+        // High bytes have their top bit set.
+        odd_[w] = each([&](__m128i v) { return _mm_or_si128(v, listio::capitalsOf(v)); });
 #else
         std::uint64_t cr = 0, at = 0, text = 0, odd = 0;
         for (std::size_t i = 0; i < 64; ++i) {
@@ -522,14 +511,11 @@ private:
 
     void markWord(const char* p, std::size_t i) {
 #if defined(__SSE2__)
-        // Only A to Z land below -128 + 26 once shifted by 0x80 - 'A'.
-        const __m128i shift = _mm_set1_epi8(static_cast<char>(0x80 - 'A')),
-                      below = _mm_set1_epi8(static_cast<char>(-128 + 26)),
-                      caseBit = _mm_set1_epi8(0x20);
+        const __m128i caseBit = _mm_set1_epi8(0x20);
         __m128i x[4], caps[4];
         for (int k = 0; k < 4; ++k) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
-            caps[k] = _mm_cmplt_epi8(_mm_add_epi8(v, shift), below);
+            caps[k] = listio::capitalsOf(v);
             x[k] = _mm_or_si128(v, _mm_and_si128(caps[k], caseBit));
         }
         caps_[i] = bits64(caps[0], caps[1], caps[2], caps[3]);
@@ -546,12 +532,12 @@ private:
         high_[i] = caps_[i] = 0;
         for (std::size_t k = 0; k < 64; ++k) {
             const unsigned char c = static_cast<unsigned char>(p[k]);
-            const char lowered = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 0x20) : p[k];
+            const char lowered = listio::lowerByte(p[k]);
             const std::uint64_t bit = std::uint64_t(1) << k;
             for (std::size_t j = 0; j < bytes_.size(); ++j)
                 if (lowered == bytes_[j]) marks_[j][i] |= bit;
             if (c >= 0x80) high_[i] |= bit;
-            if (c >= 'A' && c <= 'Z') caps_[i] |= bit;
+            if (lowered != p[k]) caps_[i] |= bit;
         }
 #endif
     }
@@ -602,11 +588,8 @@ private:
 
     // Whether `text` with A to Z lowered starts with `row`.
     static bool sameLowered(const char* text, const std::string& row) {
-        for (std::size_t k = 0; k < row.size(); ++k) {
-            const auto c = static_cast<unsigned char>(text[k]);
-            if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c + 0x20) : text[k]) != row[k])
-                return false;
-        }
+        for (std::size_t k = 0; k < row.size(); ++k)
+            if (listio::lowerByte(text[k]) != row[k]) return false;
         return true;
     }
 

@@ -22,6 +22,24 @@ inline std::string_view trimControls(std::string_view text) {
     return text.substr(begin, end - begin);
 }
 
+// The byte with A-Z turned into a-z.
+inline char lowerByte(char c) {
+    return static_cast<unsigned char>(c - 'A') < 26 ? static_cast<char>(c + 32) : c;
+}
+
+#if defined(__SSE2__)
+// 0xFF in each byte of v that is A-Z: only those land below -128 + 26 once
+// shifted by 0x80 - 'A'.
+inline __m128i capitalsOf(__m128i v) {
+    return _mm_cmplt_epi8(_mm_add_epi8(v, _mm_set1_epi8(static_cast<char>(0x80 - 'A'))),
+                          _mm_set1_epi8(static_cast<char>(-128 + 26)));
+}
+// v with A-Z turned into a-z.
+inline __m128i lowerBytes(__m128i v) {
+    return _mm_or_si128(v, _mm_and_si128(capitalsOf(v), _mm_set1_epi8(0x20)));
+}
+#endif
+
 // dst[i] = src[i] with the bytes A-Z turned into a-z; dst may be src.
 void lowerAscii(const char* src, std::size_t n, char* dst);
 
@@ -46,15 +64,13 @@ inline ByteScan scanBytes(const char* p, std::size_t n) {
     std::size_t i = 0;
 #if defined(__SSE2__)
     if (n >= 16) {
-        const __m128i at = _mm_set1_epi8('@'), shift = _mm_set1_epi8(static_cast<char>(0x80 - 'A')),
-                      below = _mm_set1_epi8(static_cast<char>(-128 + 26));
+        const __m128i at = _mm_set1_epi8('@');
         __m128i caps = _mm_setzero_si128(), all = _mm_setzero_si128(), ats = _mm_setzero_si128();
         // The last block may overlap the one before: each byte's verdict
         // depends on that byte alone.
         for (;; i = i + 32 <= n ? i + 16 : n - 16) {
             const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-            // Only A to Z land below -128 + 26 once shifted by 0x80 - 'A'.
-            caps = _mm_or_si128(caps, _mm_cmplt_epi8(_mm_add_epi8(x, shift), below));
+            caps = _mm_or_si128(caps, capitalsOf(x));
             all = _mm_or_si128(all, x);
             ats = _mm_or_si128(ats, _mm_cmpeq_epi8(x, at));
             if (i + 16 >= n) break;

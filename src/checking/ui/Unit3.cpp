@@ -1,7 +1,6 @@
 #include "checking/ui/Unit3.h"
 
 #include "components/design_fonts.h"
-#include "platform/ui/fixed_colours.h"
 
 #include <QGuiApplication>
 #include <QLabel>
@@ -32,11 +31,7 @@ TForm3::TForm3(QWidget* parent)
     Label1 = new QLabel(QStringLiteral("0"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setGeometry(0, 16, 185, 17);
-    Label1->setAlignment(Qt::AlignCenter);
-    QFont arial = vq::components::arialFont(13);
-    arial.setBold(true);
-    Label1->setFont(arial);
-    vq::platform::setTextOnFixedFace(Label1, QColor(0, 0, 255));
+    vq::components::showAsRunningCount(Label1);
 
     Button1 = new QPushButton(QStringLiteral("终 止"), this);
     Button1->setObjectName(QStringLiteral("Button1"));

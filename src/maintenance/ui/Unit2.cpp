@@ -5,7 +5,6 @@
 #include "maintenance/folder_merge.h"
 #include "maintenance/ui/folder_pickers.h"
 #include "maintenance/ui/screen_cursor.h"
-#include "platform/ui/fixed_colours.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -58,11 +57,7 @@ TForm2::TForm2(QWidget* parent)
     Label2 = new QLabel(QStringLiteral("0"), GroupBox1);
     Label2->setObjectName(QStringLiteral("Label2"));
     Label2->setGeometry(176, 16, 121, 13);
-    Label2->setAlignment(Qt::AlignCenter);
-    QFont countFont = vq::components::arialFont(13);
-    countFont.setBold(true);
-    Label2->setFont(countFont);
-    vq::platform::setTextOnFixedFace(Label2, QColor(0, 0, 255));
+    vq::components::showAsRunningCount(Label2);
 
     DirectoryListBox1 = new TDirectoryListBox(GroupBox1);
     DirectoryListBox1->setObjectName(QStringLiteral("DirectoryListBox1"));
