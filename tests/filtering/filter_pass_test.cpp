@@ -293,7 +293,14 @@ TEST(FilterPass, SortsTheLinesOfAFile) {
          8,
          3},
         {kInput, Rule::AnyRow, {".CN"}, "", kAllValid, 8, 3},
-        {"a@b.cn\nc@d.com\n", Rule::AnyRow, {".cn"}, "a@b.cn\nc@d.com\r\n", "", 1, 0}, // LF only
+        {"a@b.cn\nc@d.com\n", Rule::AnyRow, {".cn"}, "a@b.cn\r\n", "c@d.com\r\n", 2, 0}, // Linux
+        {"x@y.cn\r\na@b.cn\nc@d.com\r\n",
+         Rule::AnyRow,
+         {".cn"},
+         "x@y.cn\r\na@b.cn\nc@d.com\r\n",
+         "",
+         2,
+         0}, // LF is data after a first CR
         {"", Rule::AnyRow, {".cn"}, "", "", 0, 0},
         {"Long.Name@Example.CN\r\nno-at-sign.example.cn\r\n@starts.with.at.sign.cn\r\n",
          Rule::AnyRow,

@@ -48,7 +48,8 @@ protected:
 };
 
 // Contents of one byte or none; the lines the reader finds in each follow
-// from its rules: CR ends a line, LF and NUL are data, 0x1A ends the data.
+// from its rules: CR ends a line, and so does an LF that is the first line
+// end; NUL is data, 0x1A ends the data.
 struct Tiny {
     std::string bytes;
     std::string joined;   // every line followed by CR LF
@@ -60,7 +61,7 @@ const Tiny kTiny[] = {
     {"a", "a\r\n", "a\r\nx\r\n"},
     {"A", "A\r\n", "A\r\nx\r\n"},
     {"\r", "\r\n", "\rx\r\n"},
-    {"\n", "\n\r\n", "\n\r\nx\r\n"}, // a lone LF is data: the line end comes first
+    {"\n", "\r\n", "\nx\r\n"}, // a list written on Linux, of one empty line
     {"\x1a", "", "x\r\n"},
     {std::string(1, '\0'), std::string(1, '\0') + "\r\n", std::string(1, '\0') + "\r\nx\r\n"},
     {" ", " \r\n", " \r\nx\r\n"},
