@@ -34,12 +34,12 @@ inline std::vector<std::string> readerLines(std::string_view file) {
             break;
         }
     }
-    const bool linux = writtenOnLinux(data);
+    const bool linuxList = writtenOnLinux(data);
     std::vector<std::string> lines;
     std::size_t pos = 0;
     while (pos < data.size()) { // "at end" is false while a byte is left
         std::string line;
-        while (pos < data.size() && data[pos] != CR && !(linux && data[pos] == LF))
+        while (pos < data.size() && data[pos] != CR && !(linuxList && data[pos] == LF))
             line += data[pos++];
         if (pos < data.size()) { // stopped at a line end
             const bool cr = data[pos] == CR;

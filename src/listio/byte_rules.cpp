@@ -89,11 +89,11 @@ BlockScan scanBlock(const char* p, std::size_t n, int64_t room, int64_t& crs) {
 std::vector<std::string_view> listLines(std::string_view bytes) {
     bytes = bytes.substr(0, bytes.find(kEndOfFileMark));
     const std::size_t first = bytes.find_first_of("\r\n");
-    const bool linux = first != std::string_view::npos && bytes[first] == '\n';
+    const bool linuxList = first != std::string_view::npos && bytes[first] == '\n';
     std::vector<std::string_view> lines;
     std::size_t pos = 0;
     while (pos < bytes.size()) {
-        std::size_t end = linux ? bytes.find_first_of("\r\n", pos) : bytes.find('\r', pos);
+        std::size_t end = linuxList ? bytes.find_first_of("\r\n", pos) : bytes.find('\r', pos);
         if (end == std::string_view::npos) end = bytes.size();
         lines.push_back(bytes.substr(pos, end - pos));
         pos = end + 1;

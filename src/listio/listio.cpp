@@ -666,8 +666,8 @@ TextAppender::TextAppender(const std::string& fileName) : fileName_(fileName) {
     if (kept > 0) {
         const char last = bytes[kept - 1];
         const char before = kept > 1 ? bytes[kept - 2] : '\0';
-        const bool linux = firstLineEnds(fd.get(), fileName) == LineEnds::CrOrLf;
-        endsInsideLine_ = !(last == '\r' || (last == '\n' && (linux || before == '\r')));
+        const bool linuxList = firstLineEnds(fd.get(), fileName) == LineEnds::CrOrLf;
+        endsInsideLine_ = !(last == '\r' || (last == '\n' && (linuxList || before == '\r')));
     }
     fd_ = fd.release();
 }

@@ -32,8 +32,8 @@ struct Results {
     std::vector<std::string> labels;          // the statistics panel after each command
 };
 
-Results runEveryCommand(bool linux) {
-    auto kind = [&](const std::string& text) { return linux ? withLf(text) : text; };
+Results runEveryCommand(bool linuxList) {
+    auto kind = [&](const std::string& text) { return linuxList ? withLf(text) : text; };
     vqtest::KeepCurrentFolder keepFolder;
     vqtest::TempDir dir;
     std::filesystem::create_directory(dir.file("folder"));

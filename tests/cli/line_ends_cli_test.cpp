@@ -35,8 +35,8 @@ const std::vector<std::vector<std::string>> kCommands = {
     {"add", "add.txt", "new@x.cn"},
 };
 
-Outcome runEveryCommand(bool linux, bool lfOption) {
-    auto kind = [&](const std::string& text) { return linux ? withLf(text) : text; };
+Outcome runEveryCommand(bool linuxList, bool lfOption) {
+    auto kind = [&](const std::string& text) { return linuxList ? withLf(text) : text; };
     vqtest::TempDir dir;
     std::filesystem::create_directory(dir.file("folder"));
     vqtest::writeFile(dir.file("in.txt"), kind(kList));
@@ -62,21 +62,22 @@ TEST(LinuxListsCli, EveryCommandGivesWhatTheCrLfListGives) {
     EXPECT_EQ(crLf.files.at("checked.txt"), "A@B.CN\r\nx@y.com\r\n  pad@z.cn \r\n\r\nbad\r\n"
                                             "q@w.cn.com\r\nlast@x.cn\r\n");
     EXPECT_EQ(crLf.files.at("part3.txt"), "q@w.cn.com\r\nlast@x.cn\r\n");
-    for (const bool linux : {false, true}) {
+    for (const bool linuxList : {false, true}) {
         for (const bool lfOption : {false, true}) {
-            if (!linux && !lfOption) continue;
-            SCOPED_TRACE(std::string(linux ? "written on Linux" : "CR LF") +
+            if (!linuxList && !lfOption) continue;
+            SCOPED_TRACE(std::string(linuxList ? "written on Linux" : "CR LF") +
                          (lfOption ? ", --lf" : ""));
-            const Outcome other = runEveryCommand(linux, lfOption);
+            const Outcome other = runEveryCommand(linuxList, lfOption);
             EXPECT_EQ(other.said, crLf.said);
             EXPECT_EQ(other.files.size(), crLf.files.size());
             for (const auto& [name, bytes] : crLf.files) {
                 // The inputs keep their own line ends. The self-add follows a
                 // Linux list's last LF with no empty line between.
                 std::string expected = lfOption ? withLf(bytes) : bytes;
-                if (name == "in.txt" || name == "b.txt") expected = linux ? withLf(bytes) : bytes;
+                if (name == "in.txt" || name == "b.txt")
+                    expected = linuxList ? withLf(bytes) : bytes;
                 if (name == "add.txt")
-                    expected = (linux ? withLf(kOther) : kOther) +
+                    expected = (linuxList ? withLf(kOther) : kOther) +
                                (lfOption ? "new@x.cn\n" : "new@x.cn\r\n");
                 EXPECT_EQ(other.files.count(name) ? other.files.at(name) : "(none)", expected)
                     << name;
