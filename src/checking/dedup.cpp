@@ -1,15 +1,24 @@
 #include "checking/dedup.h"
 
+#include "listio/errors.h"
 #include "listio/listio.h"
 
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <exception>
-#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <limits>
+#include <memory>
 #include <mutex>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace vq::checking {
@@ -144,6 +153,15 @@ public:
         thread_.join();
     }
 
+    // From here on the thread leaves the grid's memory and the save alone:
+    // the pass is about to give the grid's rows to partitions. Returns once
+    // the thread has stopped touching them.
+    void leaveGrid() {
+        std::unique_lock lock(mutex_);
+        gridLeft_ = true;
+        changed_.wait(lock, [this] { return !touching_; });
+    }
+
     // True when no line is left. Throws the reader's failure once every line
     // before it is taken. Lines taken before are no longer valid afterwards.
     bool atEnd() {
@@ -213,8 +231,15 @@ private:
         // While the rows of every batch made fit the arena, the pass cannot
         // have mapped it anew, and the rows kept stay where they are.
         auto writable = [&] {
-            return ahead_ && repeatSeen_ && rowBytes <= roomBytes_ &&
+            return ahead_ && !gridLeft_ && repeatSeen_ && rowBytes <= roomBytes_ &&
                    keptBytes_ >= ahead_->written() + kWriteAhead;
+        };
+        // The grid's memory and the save are touched without the lock, and
+        // only while the pass has not left them to partitions.
+        auto doneTouching = [&] {
+            std::lock_guard lock(mutex_);
+            touching_ = false;
+            changed_.notify_all();
         };
         // Writes the kept rows not yet written; called without the lock.
         auto writeAhead = [&](std::size_t kept) {
@@ -227,13 +252,15 @@ private:
                 std::unique_lock lock(mutex_);
                 // A fresh index is touched all over by the first lines: while
                 // the pass waits for its pages, this thread fills others.
-                const bool indexLeft = indexFaulted < indexBytes_ && lines <= indexRows_;
+                const bool indexLeft =
+                    !gridLeft_ && indexFaulted < indexBytes_ && lines <= indexRows_;
                 changed_.wait(lock, [&] {
                     return quit_ || k - checked_ < kBatches || indexLeft || writable();
                 });
                 if (quit_) return;
                 kept = keptBytes_;
                 if (k - checked_ < kBatches) break;
+                touching_ = true;
                 lock.unlock();
                 if (indexLeft) {
                     const std::size_t step = std::min(kHugePage, indexBytes_ - indexFaulted);
@@ -242,21 +269,25 @@ private:
                 } else {
                     writeAhead(kept);
                 }
+                doneTouching();
             }
             Batch& b = batches_[k % kBatches];
             maker_.fill(b);
             lines += static_cast<int64_t>(b.lines.size());
             for (const Line& l : b.lines)
                 rowBytes += l.text.size() + 2;
+            // The arena's pages a little ahead of the rows get their memory
+            // here rather than on the pass's thread.
+            bool faultAhead;
             {
                 std::lock_guard lock(mutex_);
                 made_ = k + 1;
+                faultAhead = !b.last && !gridLeft_ && rowBytes <= roomBytes_;
+                touching_ = faultAhead;
             }
             changed_.notify_all();
             if (b.last) break;
-            // The arena's pages a little ahead of the rows get their memory
-            // here rather than on the pass's thread.
-            if (rowBytes <= roomBytes_) {
+            if (faultAhead) {
                 // Whole huge pages, which also keeps the start page-aligned.
                 const std::size_t want =
                     std::min(roomBytes_, (kept + kFaultAhead) / kHugePage * kHugePage);
@@ -264,6 +295,7 @@ private:
                     faultIn(room_ + faulted, want - faulted);
                     faulted = want;
                 }
+                doneTouching();
             }
         }
         // Every line is read: the rows kept from here on are written while
@@ -273,8 +305,10 @@ private:
             changed_.wait(lock, [&] { return quit_ || writable(); });
             if (quit_) return;
             const std::size_t kept = keptBytes_;
+            touching_ = true;
             lock.unlock();
             writeAhead(kept);
+            doneTouching();
         }
     }
 
@@ -291,6 +325,8 @@ private:
     uint64_t taken_ = 0;   // batches handed to the pass
     uint64_t checked_ = 0; // batches the pass is done with
     bool quit_ = false;
+    bool gridLeft_ = false;     // the pass has given the grid's rows to partitions
+    bool touching_ = false;     // the thread is at the grid's memory or the save
     std::size_t keptBytes_ = 0; // the rows' bytes when the pass last took a batch
     int64_t linesChecked_ = 0;  // lines of the batches the pass is done with
     bool repeatSeen_ = false;   // and whether they held a repeat
@@ -302,54 +338,457 @@ private:
     std::thread thread_;      // last: started once everything above is ready
 };
 
+// Past this many bytes of rows and index the direct pass hands over to
+// partitions, whatever the budget: its rows then stay below 1 GiB, which
+// keeps the index's slots at four bytes.
+constexpr std::size_t kDirectMost = std::size_t(960) << 20;
+// Nor does the direct pass grow its index past this: with more distinct
+// lines, every lookup misses the caches, and each growth hashes every row
+// again.
+constexpr std::size_t kMostDirectIndex = std::size_t(64) << 20;
+// A partition is always given this much room, however small the budget.
+constexpr std::size_t kLeastRoom = std::size_t(16) << 10;
+// The kept lines of the second reading go to the save in pieces this large.
+constexpr std::size_t kWritePiece = std::size_t(1) << 20;
+
+// Whether the next line, should it be new, still fits the direct pass.
+bool fitsDirect(const KeptLines& grid, std::size_t lineSize, std::size_t direct) {
+    std::size_t index = grid.indexBytesAfterNextRow();
+    if (index > kMostDirectIndex) return false;
+    if (index == 0) index = grid.indexBytes();
+    return grid.text().size() + lineSize + 2 + index <= direct;
+}
+
+// What tells a list read twice from one changed in between.
+struct Stamp {
+    uint64_t device = 0, inode = 0, size = 0;
+    int64_t seconds = 0, nanoseconds = 0;
+    bool operator==(const Stamp&) const = default;
+};
+
+Stamp stampOf(const std::string& fileName) {
+    struct stat st;
+    if (::stat(fileName.c_str(), &st) != 0) return {};
+    return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+            static_cast<uint64_t>(std::max<off_t>(st.st_size, 0)), st.st_mtim.tv_sec,
+            st.st_mtim.tv_nsec};
+}
+
+// The running count the pass shows, in thirds of a line: a line the direct
+// pass decides counts three at once, a later line one as it goes into its
+// partition, one as its partition is decided and one as it is written.
+class Progress {
+public:
+    Progress(CheckListener& listener, const CheckRun& run)
+        : listener_(listener), total_(run.total), pacer_(run.progressEvery) {}
+
+    void add(int64_t thirds, std::size_t bytes) {
+        thirds_ += thirds;
+        if (pacer_.due(bytes)) show();
+    }
+    // Every line is done.
+    void finish(int64_t lines) {
+        thirds_ = 3 * lines;
+        flush();
+    }
+    // The newest count, if it has not been shown.
+    void flush() {
+        if (shown_ != thirds_ / 3) show();
+    }
+
+private:
+    void show() {
+        const int64_t n = thirds_ / 3;
+        if (n == shown_) return;
+        shown_ = n;
+        listener_.progress(n, total_);
+    }
+    CheckListener& listener_;
+    int64_t total_;
+    ProgressPacer pacer_;
+    int64_t thirds_ = 0, shown_ = 0;
+};
+
+// The list's lines handled batch by batch on a thread of their own, where
+// they are cut and hashed, while the caller's thread shows how far the work
+// has come, watches the stop flag, and writes out what the thread hands it.
+// The lines then never cross from one core to the other; only counts and
+// whole pieces of output do. Without a second thread the caller's thread
+// does the work itself.
+class LineFeed {
+public:
+    // Handles a batch on the feed's thread: returns how many thirds of a
+    // line the progress gains by it, or -1 to end the feed early.
+    using Handle = std::function<int64_t(const Batch&)>;
+    static constexpr std::size_t kWaitingPieces = 2;
+
+    LineFeed(listio::TextReader& in, const KeptLines& grid, Handle handle)
+        : maker_(in, grid), handle_(std::move(handle)) {}
+    ~LineFeed() { end(); }
+    LineFeed(const LineFeed&) = delete;
+    LineFeed& operator=(const LineFeed&) = delete;
+
+    // From the handle: gives a piece of output to the caller's thread, and
+    // waits while enough are waiting. False when the feed is ending.
+    bool hand(std::string& piece) {
+        if (!thread_.joinable()) {
+            write_(piece);
+            piece.clear();
+            return true;
+        }
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return quit_ || pieces_.size() < kWaitingPieces; });
+        if (quit_) return false;
+        pieces_.push_back(std::move(piece));
+        piece.clear();
+        changed_.notify_all();
+        return true;
+    }
+
+    // Runs the feed to its end, writing the handed pieces with `write`.
+    // False when stop was set first. Throws the failures of the reader and
+    // the handle.
+    bool follow(const std::atomic<bool>& stop, Progress& progress,
+                std::function<void(const std::string&)> write = {}) {
+        write_ = std::move(write);
+        try {
+            thread_ = std::thread([this] { feed(); });
+        } catch (const std::system_error&) {
+            // No thread: the batches are handled here, one by one.
+            Batch b;
+            for (;;) {
+                if (stop.load(std::memory_order_acquire)) return false;
+                maker_.fill(b);
+                if (b.error) std::rethrow_exception(b.error);
+                const int64_t thirds = handle_(b);
+                if (thirds < 0 || b.last) return true;
+                progress.add(thirds, batchBytes(b));
+            }
+        }
+        for (;;) {
+            std::unique_lock lock(mutex_);
+            changed_.wait_for(lock, std::chrono::milliseconds(20),
+                              [this] { return done_ || thirds_ > 0 || !pieces_.empty(); });
+            const int64_t thirds = std::exchange(thirds_, 0);
+            const std::size_t bytes = std::exchange(bytes_, 0);
+            std::deque<std::string> pieces = std::move(pieces_);
+            pieces_.clear();
+            const bool done = done_;
+            changed_.notify_all();
+            lock.unlock();
+            for (const std::string& piece : pieces)
+                write_(piece);
+            if (thirds > 0) progress.add(thirds, bytes);
+            if (done && pieces.empty()) break;
+            if (stop.load(std::memory_order_acquire)) {
+                end();
+                return false;
+            }
+        }
+        end();
+        if (error_) std::rethrow_exception(error_);
+        return true;
+    }
+
+private:
+    static std::size_t batchBytes(const Batch& b) { return b.text.size(); }
+
+    void feed() {
+        Batch b;
+        try {
+            for (;;) {
+                {
+                    std::lock_guard lock(mutex_);
+                    if (quit_) break;
+                }
+                maker_.fill(b);
+                if (b.error) std::rethrow_exception(b.error);
+                const int64_t thirds = handle_(b);
+                std::lock_guard lock(mutex_);
+                if (thirds > 0) {
+                    thirds_ += thirds;
+                    bytes_ += batchBytes(b);
+                }
+                changed_.notify_all();
+                if (thirds < 0 || b.last) break;
+            }
+        } catch (...) {
+            std::lock_guard lock(mutex_);
+            error_ = std::current_exception();
+        }
+        std::lock_guard lock(mutex_);
+        done_ = true;
+        changed_.notify_all();
+    }
+
+    void end() {
+        if (!thread_.joinable()) return;
+        {
+            std::lock_guard lock(mutex_);
+            quit_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+
+    BatchMaker maker_; // the feed's thread's alone while it runs
+    Handle handle_;
+    std::function<void(const std::string&)> write_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int64_t thirds_ = 0;    // progress not yet shown
+    std::size_t bytes_ = 0; // the bytes of its lines
+    std::deque<std::string> pieces_;
+    bool done_ = false, quit_ = false;
+    std::exception_ptr error_;
+    std::thread thread_; // last: started once everything above is ready
+};
+
+// Partitions for the lines after the direct pass, as many as the list
+// left to read and the rows kept so far need.
+std::unique_ptr<Partitions> partitionsFor(const CheckRun& run, uint64_t budget,
+                                          const KeptLines& grid, uint64_t fileBytes,
+                                          int64_t linesRead, uint64_t lineBytes) {
+    // Each line read took its bytes and at least one of line end.
+    const uint64_t read = lineBytes + static_cast<uint64_t>(linesRead);
+    const uint64_t restBytes = fileBytes > read ? fileBytes - read : 0;
+    uint64_t restLines = run.total > linesRead ? static_cast<uint64_t>(run.total - linesRead) : 0;
+    if (linesRead > 0)
+        restLines = std::max(restLines, restBytes / std::max<uint64_t>(read / linesRead, 1));
+    else if (restLines == 0)
+        restLines = restBytes / 16; // uncounted: lines of about an address each
+    const uint64_t rows = static_cast<uint64_t>(grid.size());
+    const std::size_t room = static_cast<std::size_t>(std::max<uint64_t>(budget / 2, kLeastRoom));
+    const std::size_t count =
+        run.partitions > 0
+            ? static_cast<std::size_t>(run.partitions)
+            : Partitions::countFor(grid.text().size() - rows + restBytes, rows + restLines, room);
+    return std::make_unique<Partitions>(run.output, count, static_cast<std::size_t>(budget / 2),
+                                        room);
+}
+
+// The direct pass ends: the rows it kept are the start of the saved text,
+// and the first lines of their partitions. The grid is emptied on the way,
+// its memory given back as the rows move, so that they and the partitions
+// never take the budget twice. False when stopped meanwhile.
+bool moveRows(KeptLines& grid, listio::TextSaver& save, Partitions& parts,
+              const std::atomic<bool>& stop) {
+    constexpr std::size_t kStep = std::size_t(4) << 20;
+    const std::string_view text = grid.text();
+    for (std::size_t from = save.written(); from < text.size(); from += kStep) {
+        if (stop.load(std::memory_order_acquire)) return false;
+        save.write(text.substr(from, kStep));
+    }
+    grid.dropIndex();
+    std::size_t released = 0;
+    int64_t rows = 0;
+    for (std::size_t pos = 0; pos < text.size();) {
+        const auto* cr =
+            static_cast<const char*>(std::memchr(text.data() + pos, '\r', text.size() - pos));
+        const std::string_view row(text.data() + pos,
+                                   static_cast<std::size_t>(cr - (text.data() + pos)));
+        parts.addKept(row, grid.hashOf(row));
+        pos += row.size() + 2;
+        if ((++rows & 4095) == 0) {
+            if (stop.load(std::memory_order_acquire)) return false;
+            if (pos - released >= kStep) {
+                grid.releaseTextBefore(pos);
+                released = pos;
+            }
+        }
+    }
+    grid.clear();
+    return true;
+}
+
+// The list read again: its lines after the first `skip`, of `lines` in all,
+// go into the save when their partition kept them, in the list's order and
+// each ended by CR LF as the rows of the direct pass. False when stopped.
+// A list that changed since it was first read fails as a read would.
+bool writeKeptLines(const CheckRun& run, const Stamp& stamp, const KeptLines& grid,
+                    Partitions& parts, int64_t skip, int64_t lines, listio::TextSaver& save,
+                    const std::atomic<bool>& stop, Progress& progress) {
+    listio::TextReader in(run.input);
+    if (!(stampOf(run.input) == stamp)) throw EReadError(run.input);
+    bool consistent = true;
+    std::atomic<bool> failed{false};
+    int64_t n = 0;
+    std::string piece;
+    piece.reserve(kWritePiece + 4096);
+    LineFeed* self = nullptr;
+    LineFeed feed(in, grid, [&](const Batch& b) -> int64_t {
+        int64_t counted = 0;
+        if (failed.load(std::memory_order_relaxed)) return -1;
+        for (const Line& line : b.lines) {
+            if (n == lines) {
+                consistent = false; // more lines than the first reading found
+                return -1;
+            }
+            if (++n <= skip) continue;
+            ++counted;
+            if (!parts.isFirst(line.hash, consistent)) continue;
+            piece.append(line.text);
+            piece.append("\r\n");
+            if (piece.size() >= kWritePiece && !self->hand(piece)) return -1;
+        }
+        if (b.last && !piece.empty() && !self->hand(piece)) return -1;
+        return counted;
+    });
+    self = &feed;
+    const bool done = feed.follow(stop, progress, [&](const std::string& p) {
+        // Once a part fails the save will fail; nothing more is worth writing.
+        if (!failed.load()) save.write(p);
+        failed = save.failed();
+    });
+    if (!done) return false;
+    in.close();
+    if (!failed.load() &&
+        (!consistent || n != lines || !parts.allAsked() || !(stampOf(run.input) == stamp)))
+        throw EReadError(run.input);
+    return true;
+}
+
 } // namespace
+
+uint64_t defaultMemoryBudget() {
+    constexpr uint64_t kLeast = uint64_t(16) << 20;
+    uint64_t budget = UINT64_MAX;
+    std::ifstream meminfo("/proc/meminfo");
+    for (std::string key; meminfo >> key;) {
+        uint64_t kib = 0;
+        meminfo >> kib;
+        if (key == "MemAvailable:") {
+            budget = kib * 1024 / 2;
+            break;
+        }
+        meminfo.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+    }
+    if (budget == UINT64_MAX) {
+        const long pages = ::sysconf(_SC_AVPHYS_PAGES), page = ::sysconf(_SC_PAGESIZE);
+        if (pages > 0 && page > 0) budget = static_cast<uint64_t>(pages) * page / 2;
+    }
+    // A control group's limit (cgroup v2): half of what it leaves.
+    std::ifstream cgroup("/proc/self/cgroup");
+    for (std::string line; std::getline(cgroup, line);) {
+        if (!line.starts_with("0::")) continue;
+        const std::string folder = "/sys/fs/cgroup" + line.substr(3);
+        uint64_t most = 0, now = 0;
+        std::ifstream max(folder + "/memory.max"), current(folder + "/memory.current");
+        if (max >> most && current >> now && most > now)
+            budget = std::min(budget, (most - now) / 2);
+    }
+    // ulimit -v: half of the address space left.
+    struct rlimit limit;
+    if (::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+        uint64_t mapped = 0;
+        std::ifstream statm("/proc/self/statm");
+        statm >> mapped;
+        mapped *= static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+        const uint64_t most = limit.rlim_cur;
+        budget = std::min(budget, most > mapped ? (most - mapped) / 2 : 0);
+    }
+    return budget == UINT64_MAX ? kLeast : std::max(budget, kLeast);
+}
 
 Outcome removeDuplicates(const CheckRun& run, KeptLines& grid, const std::atomic<bool>& stop,
                          CheckListener& listener, CheckCounts& counts) {
     counts = CheckCounts{};
     counts.total = run.total;
     grid.clear();
+    const uint64_t budget = std::max<uint64_t>(run.memory ? run.memory : defaultMemoryBudget(), 1);
+    const std::size_t direct = static_cast<std::size_t>(std::min<uint64_t>(budget, kDirectMost));
 
     listio::TextReader in(run.input);
+    const Stamp stamp = stampOf(run.input);
     listener.passStarted(run.total);
-    std::error_code sizeUnknown;
-    const auto bytes = std::filesystem::file_size(run.input, sizeUnknown);
-    grid.expectLines(run.total, sizeUnknown ? 0 : bytes);
     listio::TextSaver save(run.output);
-    LineSource lines(in, grid, &save);
+    Progress progress(listener, run);
 
-    ProgressPacer pacer(run.progressEvery);
-    int64_t shown = 0;
-    // The first line is kept without a look at the stop flag: a stop can
-    // only end the pass between lines. The end test comes first, so a stop
-    // during the last line ends the loop by the end test; the outcome below
-    // still reads the flag.
-    while (!lines.atEnd() && (counts.linesRead == 0 || !stop.load(std::memory_order_acquire))) {
-        const Line& line = lines.take();
-        ++counts.linesRead;
-        grid.insert(line.text, line.hash);
-        if (pacer.due(line.text.size())) {
-            listener.progress(counts.linesRead, run.total);
-            shown = counts.linesRead;
+    // Past the direct pass: the partitions, the rows the direct pass kept,
+    // and the lines it read.
+    std::unique_ptr<Partitions> parts;
+    int64_t directRows = 0, directLines = 0;
+    bool stopped = false;
+    // A list whose lines, all distinct, would not fit the direct pass is
+    // partitioned from its first line: most large lists are mostly
+    // distinct, and a line partitioned at once costs less than one kept in
+    // a direct pass that then hands it over.
+    const uint64_t worst = stamp.size + 13 * static_cast<uint64_t>(std::max<int64_t>(run.total, 0));
+    if (worst > direct) {
+        parts = partitionsFor(run, budget, grid, stamp.size, 0, 0);
+        LineFeed feed(in, grid, [&](const Batch& b) -> int64_t {
+            for (const Line& line : b.lines)
+                parts->addLine(line.text, line.hash);
+            counts.linesRead += static_cast<int64_t>(b.lines.size());
+            return static_cast<int64_t>(b.lines.size());
+        });
+        stopped = !feed.follow(stop, progress);
+    } else {
+        grid.expectLines(run.total, stamp.size, direct);
+        LineSource lines(in, grid, &save);
+        uint64_t lineBytes = 0;
+        // The first line is kept without a look at the stop flag: a stop can
+        // only end the pass between lines. The end test comes first, so a
+        // stop during the last line ends the loop by the end test; the
+        // outcome below still reads the flag.
+        while (!lines.atEnd() && (counts.linesRead == 0 || !stop.load(std::memory_order_acquire))) {
+            const Line& line = lines.take();
+            ++counts.linesRead;
+            if (!parts) {
+                if (counts.linesRead == 1 || fitsDirect(grid, line.text.size(), direct)) {
+                    grid.insert(line.text, line.hash);
+                    lineBytes += line.text.size();
+                    progress.add(3, line.text.size());
+                    continue;
+                }
+                directLines = counts.linesRead - 1;
+                directRows = grid.size();
+                lines.leaveGrid();
+                parts = partitionsFor(run, budget, grid, stamp.size, directLines, lineBytes);
+                if (!moveRows(grid, save, *parts, stop)) {
+                    stopped = true;
+                    break;
+                }
+            }
+            parts->addLine(line.text, line.hash);
+            progress.add(1, line.text.size());
         }
+        lines.finish();
     }
-    counts.kept = grid.size();
-    if (shown != counts.linesRead) listener.progress(counts.linesRead, run.total);
-    lines.finish();
+    stopped = stopped || stop.load(std::memory_order_acquire);
+
+    if (parts && !stopped) {
+        parts->endOfLines();
+        stopped = !parts->decide(grid, stop, [&](int64_t n) { progress.add(n, 0); });
+        grid.clear();
+        counts.kept = directRows + parts->kept();
+        if (!stopped && counts.kept < counts.linesRead && !save.failed())
+            stopped = !writeKeptLines(run, stamp, grid, *parts, directLines, counts.linesRead, save,
+                                      stop, progress);
+    } else if (!parts) {
+        counts.kept = grid.size();
+    }
+    if (!stopped) progress.finish(counts.linesRead);
+    progress.flush();
     in.close();
+    if (parts) listener.partitioned(parts->report());
     listener.passEnded();
 
-    Outcome outcome = stop.load(std::memory_order_acquire) ? Outcome::Stopped
-                      : counts.kept == counts.linesRead    ? Outcome::NoDuplicates
-                                                           : Outcome::DuplicatesRemoved;
+    Outcome outcome = stopped || stop.load(std::memory_order_acquire) ? Outcome::Stopped
+                      : counts.kept == counts.linesRead               ? Outcome::NoDuplicates
+                                                                      : Outcome::DuplicatesRemoved;
     listener.outcomeReady(outcome, counts);
     if (outcome == Outcome::DuplicatesRemoved) {
-        // The index is not needed for the save: the saved file's pages can
-        // take its memory. Memory just given back is handed out again at
-        // once, where memory never used (or returned to a virtual machine's
-        // host) costs a fault to get.
-        grid.dropIndex();
-        save.commit(grid.text());
+        if (parts) {
+            save.commit();
+        } else {
+            // The index is not needed for the save: the saved file's pages
+            // can take its memory. Memory just given back is handed out again
+            // at once, where memory never used (or returned to a virtual
+            // machine's host) costs a fault to get.
+            grid.dropIndex();
+            save.commit(grid.text());
+        }
     }
     return outcome;
 }

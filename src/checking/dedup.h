@@ -4,6 +4,7 @@
 // its worker thread) and the command-line companion both drive it; what
 // they show of its progress they learn through a CheckListener.
 #include "checking/kept_lines.h"
+#include "checking/partitions.h"
 
 #include <atomic>
 #include <chrono>
@@ -88,6 +89,8 @@ public:
     virtual void passEnded() {}
     // The outcome and its counts, before anything is written.
     virtual void outcomeReady(Outcome, const CheckCounts&) {}
+    // The check went past its direct pass into partitions; before passEnded.
+    virtual void partitioned(const PartitionReport&) {}
 };
 
 struct CheckRun {
@@ -95,7 +98,16 @@ struct CheckRun {
     int64_t total = 0; // from the counting pass
     // The pacing of CheckListener::progress; zero reports every line.
     std::chrono::milliseconds progressEvery = kProgressInterval;
+    // The memory budget in bytes; 0 takes defaultMemoryBudget().
+    uint64_t memory = 0;
+    // Tests fix the number of partitions here; 0 lets the sizes decide.
+    int partitions = 0;
 };
+
+// The memory a check may hold when nothing else is said: half of what the
+// system has available at its start, and no more than half of what a limit
+// on the process (its control group's memory.max, ulimit -v) leaves.
+uint64_t defaultMemoryBudget();
 
 // The de-duplication pass and its end: reads run.input again, keeps the
 // first occurrence of each line in grid (emptied first), ends early when
@@ -103,6 +115,18 @@ struct CheckRun {
 // not stopped and a repeat was found, saves the kept lines to run.output
 // with the whole-file saver. The grid is left filled for the caller, who
 // empties it once the outcome has been shown. Throws the list-file errors.
+//
+// The check holds at most run.memory bytes of lines and index, beyond a few
+// MiB of buffers and three times its longest line (a line is always held
+// whole). While the distinct lines fit that budget and one index serves
+// them well, they are kept in grid as they come (the direct pass). Past
+// that, the later lines go into partitions (in memory while the budget
+// allows, in a scratch file beyond it), each is checked on its own, and the
+// list is read once more to write the first occurrences in order: the
+// outcome, the counts and the bytes are those of the direct pass. The
+// progress then counts each later line in three steps (partitioned,
+// decided, written), so the count still reaches the line total once, at
+// the end. A stop ends any of these steps within a fraction of a second.
 Outcome removeDuplicates(const CheckRun& run, KeptLines& grid, const std::atomic<bool>& stop,
                          CheckListener& listener, CheckCounts& counts);
 

@@ -17,7 +17,7 @@ constexpr std::size_t kArenaLimit = (std::size_t(1) << kWideOffsetBits) - 2;
 // leave fewer gets wide slots.
 constexpr unsigned kFewestNarrowTagBits = 2;
 constexpr std::size_t kFirstArena = std::size_t(1) << 20;
-constexpr std::size_t kFewestSlots = 1024;
+constexpr std::size_t kFewestSlots = KeptLines::kFewestSlots;
 // An index sized up front from the line total stops here (128 MiB); a list
 // with more distinct lines grows it as it fills. Larger indexes made for a
 // list of mostly repeats would only cost memory.
@@ -151,19 +151,20 @@ void KeptLines::clear() {
 }
 
 void KeptLines::dropIndex() {
-    unmap(slots_, slots_ ? (mask_ + 1) << slotShift_ : 0);
+    unmap(slots_, slotsMapped_);
     slots_ = nullptr;
+    slotsMapped_ = 0;
     mask_ = 0;
 }
 
-void KeptLines::expectLines(int64_t lines, uint64_t bytes) {
+void KeptLines::expectLines(int64_t lines, uint64_t bytes, uint64_t most) {
     if (lines <= 0) return;
     // Every kept row is a line of the list with CR LF in place of its line
     // end (at least one byte in the list, none after the last line), so the
     // list's size plus a byte a line is room for all of them: the arena is
     // mapped once, and only the pages written to are ever given memory. It
     // comes first, since its size decides the index's slots.
-    const uint64_t room = bytes + static_cast<uint64_t>(lines) + 2;
+    const uint64_t room = std::min(bytes + static_cast<uint64_t>(lines) + 2, most);
     if (bytes > 0 && room < kArenaLimit && room > capacity_) {
         try {
             reserve(room);
@@ -173,7 +174,34 @@ void KeptLines::expectLines(int64_t lines, uint64_t bytes) {
         }
     }
     std::size_t slots = slotsFor(lines);
+    // Wide or narrow, the index takes at most half of `most`.
+    while (slots > kFewestSlots && (slots << 3) > most / 2)
+        slots >>= 1;
     if (!slots_ || slots > mask_ + 1) resizeIndex(slots);
+}
+
+void KeptLines::restart(int64_t lines, uint64_t bytes) {
+    used_ = 0;
+    rows_ = 0;
+    const uint64_t room = bytes + static_cast<uint64_t>(std::max<int64_t>(lines, 0)) + 2;
+    if (room > capacity_ && room < kArenaLimit) reserve(room);
+    const std::size_t slots = slotsFor(lines);
+    // Offsets narrow enough for the arena as it now is, in slots already
+    // mapped: the index is cleared where it stands. Fresh pages would be
+    // cleared by the system, and given memory one by one.
+    const unsigned need = static_cast<unsigned>(std::bit_width(capacity_));
+    const bool narrow = !wideOnly_ && need + kFewestNarrowTagBits <= 32;
+    if (!slots_ || narrow != (slotShift_ == 2) || (slots << slotShift_) > slotsMapped_) {
+        resizeIndex(slots);
+        return;
+    }
+    mask_ = slots - 1;
+    std::memset(slots_, 0, slots << slotShift_);
+}
+
+void KeptLines::releaseTextBefore(std::size_t offset) {
+    const std::size_t whole = std::min(offset, used_) / kHugePage * kHugePage;
+    if (arena_ && whole > 0) ::madvise(arena_, whole, MADV_DONTNEED);
 }
 
 bool KeptLines::reserve(std::size_t bytes) {
@@ -258,6 +286,7 @@ void KeptLines::resizeIndex(std::size_t slots) {
     else
         rebuildInto(static_cast<uint64_t*>(fresh), slots - 1);
     slots_ = fresh;
+    slotsMapped_ = bytes;
     mask_ = slots - 1;
 }
 

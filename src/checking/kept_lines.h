@@ -84,14 +84,33 @@ public:
 
     // Sizes the index for a list of about this many lines, so that a typical
     // list is indexed without rebuilding the index as it fills, and, given
-    // the list's size in bytes, maps room for all its rows at once.
-    void expectLines(int64_t lines, uint64_t bytes = 0);
+    // the list's size in bytes, maps room for all its rows at once. Neither
+    // the room nor the index is made larger than `most` bytes.
+    void expectLines(int64_t lines, uint64_t bytes = 0, uint64_t most = UINT64_MAX);
 
+    // The memory the rows and the index take.
+    std::size_t memoryUsed() const { return used_ + indexBytes(); }
+    // The index's size in bytes once the next new row has made it grow, or
+    // 0 when that row fits the index as it is.
+    std::size_t indexBytesAfterNextRow() const {
+        if (slots_ && static_cast<std::size_t>(rows_ + 1) * 10 <= (mask_ + 1) * 7) return 0;
+        return slots_ ? indexBytes() * 2 : std::size_t(kFewestSlots) << 3;
+    }
+    static constexpr std::size_t kFewestSlots = 1024;
+
+    // Empties the grid for a list of at most this many lines and bytes,
+    // keeping the memory it has: the next list's rows and index go where the
+    // last ones were, without asking the system for fresh pages.
+    void restart(int64_t lines, uint64_t bytes);
     // Empties the grid and gives its memory back.
     void clear();
     // Gives the index's memory back and keeps the rows; a later insert
     // builds the index again.
     void dropIndex();
+    // Gives back the memory of the rows before `offset` of text(), whose
+    // bytes then read as zero; the rows stay counted. Only clear() or
+    // restart() may follow.
+    void releaseTextBefore(std::size_t offset);
 
 private:
     template <class Slot> bool insertInto(Slot* slots, std::string_view line, uint64_t hash);
@@ -113,10 +132,11 @@ private:
     // probes never touch the arena. Slots are 4 bytes while the arena's
     // offsets leave room for a few bits of hash there, 8 bytes beyond.
     void* slots_ = nullptr;
-    std::size_t mask_ = 0;    // slot count - 1; slot count is a power of two
-    unsigned slotShift_ = 3;  // log2 of the slot's size in bytes
-    unsigned offsetBits_ = 0; // bits of a slot that hold the offset
-    unsigned tagBits_ = 0;    // bits of a slot that hold hash bits
+    std::size_t slotsMapped_ = 0; // bytes mapped for the index: restart() may use fewer
+    std::size_t mask_ = 0;        // slot count - 1; slot count is a power of two
+    unsigned slotShift_ = 3;      // log2 of the slot's size in bytes
+    unsigned offsetBits_ = 0;     // bits of a slot that hold the offset
+    unsigned tagBits_ = 0;        // bits of a slot that hold hash bits
     uint64_t offsetMask_ = 0;
     int64_t rows_ = 0;
 };

@@ -1,13 +1,18 @@
-// veskoqindra-cli check IN OUT: the list check from a shell. Ctrl-C is the
-// stop button; on a terminal the running count shows on stderr.
+// veskoqindra-cli check [--memory SIZE] IN OUT: the list check from a shell.
+// Ctrl-C is the stop button; on a terminal the running count shows on
+// stderr.
 #include "checking/dedup.h"
 #include "cli/cli.h"
 #include "cli/run_files.h"
 #include "listio/listio.h"
 
 #include <atomic>
+#include <cctype>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
+#include <optional>
+#include <string_view>
 #include <unistd.h>
 
 namespace {
@@ -74,9 +79,36 @@ private:
     bool shown_;
 };
 
+// "256M": bytes, or KiB, MiB, GiB, TiB with K, M, G, T; nothing when the
+// text is no size or is 0.
+std::optional<uint64_t> memorySize(const std::string& text) {
+    std::size_t digits = 0;
+    uint64_t value = 0;
+    for (; digits < text.size() && text[digits] >= '0' && text[digits] <= '9'; ++digits) {
+        if (value > (UINT64_MAX - 9) / 10) return std::nullopt;
+        value = value * 10 + static_cast<uint64_t>(text[digits] - '0');
+    }
+    if (digits == 0 || text.size() > digits + 1) return std::nullopt;
+    unsigned shift = 0;
+    if (text.size() == digits + 1) {
+        const std::size_t unit = std::string_view("KMGT").find(
+            static_cast<char>(std::toupper(static_cast<unsigned char>(text[digits]))));
+        if (unit == std::string_view::npos) return std::nullopt;
+        shift = 10 * static_cast<unsigned>(unit + 1);
+    }
+    if (value == 0 || value > (UINT64_MAX >> shift)) return std::nullopt;
+    return value << shift;
+}
+
 int runCheck(const std::vector<std::string>& args) {
-    auto p = vq::cli::parseArgs(args, {}, {});
+    auto p = vq::cli::parseArgs(args, {}, {"--memory"});
     if (!p.error.empty()) return vq::cli::usageError("check", p.error);
+    uint64_t memory = 0; // the machine's default
+    for (const auto& [name, value] : p.options) {
+        const auto size = memorySize(value);
+        if (!size) return vq::cli::usageError("check", "invalid memory size '" + value + "'");
+        memory = *size;
+    }
     if (p.positional.size() != 2) return vq::cli::usageError("check", "expects IN and OUT");
 
     // Standard input is read twice, so it is spooled to a temporary file.
@@ -86,6 +118,7 @@ int runCheck(const std::vector<std::string>& args) {
     run.input = files.inputs[0];
     run.output = files.outputs[0];
     run.total = vq::listio::countLines(run.input);
+    run.memory = memory;
 
     chk::KeptLines grid;
     chk::CheckCounts counts;
@@ -101,9 +134,11 @@ int runCheck(const std::vector<std::string>& args) {
     return outcome == chk::Outcome::Stopped ? 128 + stopSignal.load() : 0;
 }
 
-const vq::cli::Register reg({"check", "IN OUT",
+const vq::cli::Register reg({"check", "[--memory SIZE] IN OUT",
                              "keep the first occurrence of every line of IN, in order, and "
-                             "write them to OUT when a line was repeated; Ctrl-C stops",
+                             "write them to OUT when a line was repeated; Ctrl-C stops. At most "
+                             "SIZE bytes (K, M, G suffixes; default half the available memory) "
+                             "hold lines, the rest waits in a scratch file beside OUT",
                              20, runCheck});
 
 } // namespace

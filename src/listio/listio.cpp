@@ -10,12 +10,15 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <signal.h>
 #include <string_view>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 #include <utility>
 
@@ -881,20 +884,23 @@ void removeStaleTemporaries(int folderFd) {
 // A new file in the folder for the text: unnamed where the file system
 // allows (a killed save then leaves nothing), else an exclusively created
 // temporary, named `name` from the start (`named` says which). Returns -1
-// with errno when the folder allows no new file.
+// with errno when the folder allows no new file. A scratch file is read
+// back and only ever its owner's.
 int createTemporary(int folderFd, [[maybe_unused]] const std::string& folder, std::string& name,
-                    bool& named) {
+                    bool& named, bool scratch = false) {
+    const int access = scratch ? O_RDWR : O_WRONLY;
+    const mode_t mode = scratch ? 0600 : 0666;
     name = temporaryName();
     named = false;
     int fd = -1;
     if (int e = VQ_INJECTED(Open, folder + name))
         errno = e; // EOPNOTSUPP plays a file system without unnamed files
     else
-        fd = ::openat(folderFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        fd = ::openat(folderFd, ".", O_TMPFILE | access | O_CLOEXEC, mode);
     if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
     named = true;
     for (int attempt = 0; attempt < 100; ++attempt, name = temporaryName()) {
-        fd = ::openat(folderFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = ::openat(folderFd, name.c_str(), access | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     errno = EEXIST;
@@ -962,7 +968,7 @@ TextSaver::~TextSaver() {
 
 void TextSaver::drop() {
     if (named_) ::unlinkat(dir_, tempName_.c_str(), 0);
-    for (int* fd : {&temp_, &dir_})
+    for (int* fd : {&temp_, &dir_, &device_})
         if (*fd >= 0) ::close(std::exchange(*fd, -1));
     begun_ = named_ = false;
     written_ = 0;
@@ -990,23 +996,35 @@ void TextSaver::begin(const std::string& folder) {
 void TextSaver::write(std::string_view part) noexcept {
     if (failure_ || declined_ || part.empty()) return;
     try {
-        if (!begun_) {
+        if (!begun_ && device_ < 0) {
             std::string target = fileName_;
             if (!followLinks(target)) throw EFCreateError(fileName_);
-            // A device (/dev/null) takes the text at the save itself, and
-            // anything else that is not a file is refused there: neither
-            // gets a temporary filled ahead.
+            // A device (/dev/null) cannot be replaced: it takes the parts as
+            // they come. Anything else that is not a file is refused at the
+            // save. Neither gets a temporary filled ahead.
             struct stat st;
             if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-                declined_ = true;
-                return;
+                if (!S_ISCHR(st.st_mode)) {
+                    declined_ = true;
+                    return;
+                }
+                FdGuard fd(sysOpen(target, O_WRONLY | O_NONBLOCK));
+                if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISCHR(st.st_mode) ||
+                    !clearNonBlocking(fd.get()))
+                    throw EFCreateError(fileName_);
+                device_ = fd.release();
+            } else {
+                begin(folderOf(target));
             }
-            begin(folderOf(target));
         }
-        if (writeSaved(temp_, tempPath_, part, lfOnly_) != 0) throw EWriteError(fileName_);
-        // The disk starts on it now, so that the commit waits for less.
-        ::sync_file_range(temp_, static_cast<off_t>(written_), static_cast<off_t>(part.size()),
-                          SYNC_FILE_RANGE_WRITE);
+        if (device_ >= 0) {
+            if (writeSaved(device_, fileName_, part, lfOnly_) != 0) throw EWriteError(fileName_);
+        } else {
+            if (writeSaved(temp_, tempPath_, part, lfOnly_) != 0) throw EWriteError(fileName_);
+            // The disk starts on it now, so that the commit waits for less.
+            ::sync_file_range(temp_, static_cast<off_t>(written_), static_cast<off_t>(part.size()),
+                              SYNC_FILE_RANGE_WRITE);
+        }
         written_ += part.size();
     } catch (...) {
         failure_ = std::current_exception();
@@ -1014,6 +1032,16 @@ void TextSaver::write(std::string_view part) noexcept {
 }
 
 void TextSaver::commit(std::string_view text) {
+    commitText(text, true);
+}
+
+// `text` is the whole text when `whole`, else what follows the parts.
+void TextSaver::commitText(std::string_view text, bool whole) {
+    if (device_ >= 0) {
+        if (failure_) std::rethrow_exception(failure_);
+        FdGuard device(std::exchange(device_, -1));
+        return writeToDevice(device, fileName_, whole ? text.substr(written_) : text, lfOnly_);
+    }
     std::string target = fileName_;
     if (!followLinks(target)) throw EFCreateError(fileName_);
     const std::string folder = folderOf(target);
@@ -1028,7 +1056,12 @@ void TextSaver::commit(std::string_view text) {
     if (old.get() >= 0) {
         if (::fstat(old.get(), &st) != 0 || !clearNonBlocking(old.get()))
             throw EFCreateError(fileName_);
-        if (S_ISCHR(st.st_mode)) return writeToDevice(old, target, text, lfOnly_);
+        // A target that became a device since the parts went beside it
+        // takes the whole text, when there is one.
+        if (S_ISCHR(st.st_mode)) {
+            if (!whole && written_ > 0) throw EFCreateError(fileName_);
+            return writeToDevice(old, target, text, lfOnly_);
+        }
         if (!S_ISREG(st.st_mode) || lockWhole(old.get(), F_WRLCK) == Lock::Conflict)
             throw EFCreateError(fileName_);
         // Its other names would keep the old text, and writing into it in
@@ -1040,8 +1073,11 @@ void TextSaver::commit(std::string_view text) {
     const bool replacing = old.get() >= 0;
 
     // A link changed while the parts were written can put the target in
-    // another folder: the text then starts over beside it.
-    if (begun_ && folder != folder_) drop();
+    // another folder: the text then starts over beside it, if it is here.
+    if (begun_ && folder != folder_) {
+        if (!whole) throw EFCreateError(fileName_);
+        drop();
+    }
     if (!begun_) begin(folder);
     if (failure_) std::rethrow_exception(failure_);
 
@@ -1053,7 +1089,7 @@ void TextSaver::commit(std::string_view text) {
             [[maybe_unused]] int ignored = ::fchown(temp_, st.st_uid, st.st_gid);
         }
     }
-    const std::string_view rest = text.substr(written_);
+    const std::string_view rest = whole ? text.substr(written_) : text;
     if (writeSaved(temp_, tempPath_, rest, lfOnly_) != 0) throw EWriteError(fileName_);
     // The text must be on disk before the name points at it, or a crash could
     // leave an empty file where the old list was.
@@ -1082,6 +1118,86 @@ void TextSaver::commit(std::string_view text) {
     }
     if (moved != 0) throw EFCreateError(fileName_);
     named_ = false; // the temporary is the target now
+}
+
+// ==== scratch file =========================================================
+
+namespace {
+
+// Bytes an unprivileged process may still write on the file system of
+// `folder`, and whether that file system keeps its files in memory.
+struct Room {
+    bool known = false;
+    uint64_t bytes = 0;
+    bool inMemory = false;
+    dev_t device = 0;
+};
+
+Room roomIn(const std::string& folder) {
+    Room r;
+    struct statfs fs;
+    struct stat st;
+    if (::statfs(folder.c_str(), &fs) != 0 || ::stat(folder.c_str(), &st) != 0 ||
+        !S_ISDIR(st.st_mode))
+        return r;
+    r.known = true;
+    r.bytes = static_cast<uint64_t>(fs.f_bavail) * static_cast<uint64_t>(fs.f_bsize);
+    r.inMemory = fs.f_type == TMPFS_MAGIC || fs.f_type == RAMFS_MAGIC;
+    r.device = st.st_dev;
+    return r;
+}
+
+std::string scratchFolderFor(const std::string& target) {
+    std::string followed = target;
+    if (!followLinks(followed)) followed = target;
+    std::string near = folderOf(followed);
+    if (near.empty()) near = "./";
+    const char* tmp = std::getenv("TMPDIR");
+    std::string far = tmp && *tmp ? tmp : "/tmp";
+    if (far.back() != '/') far += '/';
+    const Room there = roomIn(far);
+    if (!there.known || there.inMemory) return near;
+    const Room here = roomIn(near);
+    if (here.known && (here.device == there.device || here.bytes >= there.bytes)) return near;
+    return far;
+}
+
+} // namespace
+
+ScratchFile::ScratchFile(const std::string& target)
+    : target_(target), folder_(scratchFolderFor(target)) {
+    FdGuard dir(sysOpen(folder_, O_PATH | O_DIRECTORY));
+    if (dir.get() < 0) throw EFCreateError(target_);
+    // A check killed while its file still had a name left it behind.
+    removeStaleTemporaries(dir.get());
+    std::string name;
+    bool named = false;
+    fd_ = createTemporary(dir.get(), folder_, name, named, true);
+    if (fd_ < 0) throw EFCreateError(target_);
+    path_ = folder_ + name;
+    if (named) ::unlinkat(dir.get(), name.c_str(), 0);
+}
+
+ScratchFile::~ScratchFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+uint64_t ScratchFile::append(const char* data, std::size_t size) {
+    const uint64_t at = size_;
+    if (sysWriteAll(fd_, path_, data, size) != 0) throw EWriteError(target_);
+    size_ += size;
+    return at;
+}
+
+void ScratchFile::read(uint64_t at, char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = sysPread(fd_, path_, data, size, static_cast<off_t>(at));
+        // The file is this process's own: it cannot have shrunk.
+        if (n <= 0) throw EWriteError(target_);
+        data += n;
+        size -= static_cast<std::size_t>(n);
+        at += static_cast<uint64_t>(n);
+    }
 }
 
 void saveLines(const std::string& fileName, const std::vector<std::string>& lines) {

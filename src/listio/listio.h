@@ -211,12 +211,12 @@ void saveText(const std::string& fileName, std::string_view text);
 
 // The whole-file saver for a text that is still being made, whose lines
 // each end in CR LF and hold no other CR (written as LF where asked): its
-// parts go
-// into the temporary beside the target as they come, and commit does what
-// saveText does, writing only what the parts did not. Nothing done before
-// commit shows: the target is not touched, a failure is kept and thrown by
-// commit where saveText would throw it, and a saver dropped without commit
-// takes its temporary with it. One thread at a time.
+// parts go into the temporary beside the target as they come, and commit
+// does what saveText does, writing only what the parts did not. Nothing done
+// before commit shows: the target is not touched, a failure is kept and
+// thrown by commit where saveText would throw it, and a saver dropped
+// without commit takes its temporary with it. A device, which cannot be
+// replaced, takes the parts as they come. One thread at a time.
 class TextSaver {
 public:
     explicit TextSaver(std::string fileName);
@@ -228,16 +228,23 @@ public:
     void write(std::string_view part) noexcept;
     // How many bytes of the text the parts have written.
     std::size_t written() const { return written_; }
+    // Whether a part has failed: commit will throw, and more parts are lost.
+    bool failed() const { return failure_ != nullptr; }
     // Replaces the target with `text`, whose first written() bytes are the
     // parts. Throws EFCreateError or EWriteError.
     void commit(std::string_view text);
+    // Replaces the target with the parts alone: a text too large to hold
+    // whole in memory.
+    void commit() { commitText({}, false); }
 
 private:
     void begin(const std::string& folder); // creates the temporary; throws
     void drop();                           // forgets the temporary and the parts
+    void commitText(std::string_view text, bool whole);
     std::string fileName_;
     std::string folder_; // where the temporary is, once begun
     int dir_ = -1, temp_ = -1;
+    int device_ = -1; // the device the parts go to, when the target is one
     std::string tempName_, tempPath_;
     bool begun_ = false;
     bool named_ = false;    // the temporary has a name to remove when dropped
@@ -245,6 +252,37 @@ private:
     std::size_t written_ = 0;
     std::exception_ptr failure_;
     bool lfOnly_; // the text's CR LF line ends are written as LF
+};
+
+// A file of a command's own for data it cannot keep in memory (the list
+// check's lines beyond its memory budget). It has no name where the file
+// system allows, and otherwise loses its name as soon as it is made, so it
+// goes with the process however that ends. It is made beside `target`, the
+// file the command saves (links followed): the user chose that disk for a
+// list, and the saver needs room there anyway. $TMPDIR (or /tmp) is taken
+// instead when it is on another file system with more room that is not held
+// in memory (a tmpfs would spend the memory the budget saves). Its failures
+// are the saver's: EFCreateError about the target when no file can be made
+// there, EWriteError for any later failure.
+class ScratchFile {
+public:
+    explicit ScratchFile(const std::string& target); // throws EFCreateError
+    ~ScratchFile();
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+
+    // Adds the bytes at the end; returns where they start.
+    uint64_t append(const char* data, std::size_t size);
+    // Reads back `size` bytes written at `at`.
+    void read(uint64_t at, char* data, std::size_t size);
+    uint64_t size() const { return size_; }
+    // The folder the file is in (ends in '/').
+    const std::string& folder() const { return folder_; }
+
+private:
+    std::string target_, folder_, path_; // path_: what the fault seam sees
+    int fd_ = -1;
+    uint64_t size_ = 0;
 };
 
 // Called before every opening the modes make, with the name opened, on the

@@ -1,0 +1,155 @@
+#pragma once
+// The list check past what one index does well: the lines are cut into
+// partitions by their hash, so that equal lines always share a partition,
+// and each partition is checked on its own with an index small enough to
+// stay in the processor's caches. What a partition decides is kept as one
+// bit a line (first of its kind or not); a second reading of the list then
+// writes the first occurrences in the list's order. A partition's lines are
+// in memory while the check's memory budget allows, and in a scratch file
+// beyond it, so the check holds a bounded amount of memory whatever the
+// list's size.
+#include "checking/kept_lines.h"
+#include "listio/listio.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vq::checking {
+
+// Byte streams that grow at their ends: each a sequence of chunks, kept in
+// memory while their memory stays within a limit, written to a scratch file
+// beside `target` (made when first needed) beyond it.
+class ChunkStore {
+public:
+    ChunkStore(std::string target, std::size_t memoryLimit);
+    ~ChunkStore();
+    ChunkStore(const ChunkStore&) = delete;
+    ChunkStore& operator=(const ChunkStore&) = delete;
+
+    // A new empty stream, filled in chunks of about chunkBytes.
+    std::size_t addStream(std::size_t chunkBytes);
+    // Adds a line followed by a CR; a line never spans two chunks, so each
+    // chunk holds whole lines.
+    void appendLine(std::size_t stream, std::string_view line);
+    // Adds bytes, which may span chunks.
+    void appendBytes(std::size_t stream, const char* data, std::size_t size);
+    // No more bytes come to this stream: its last chunk is put away.
+    void seal(std::size_t stream);
+    // Chunk k of the stream, read into `buffer` when it is in the file;
+    // false past the last chunk.
+    bool chunk(std::size_t stream, std::size_t k, std::vector<char>& buffer,
+               std::string_view& bytes);
+    // Forgets the stream's bytes and gives their memory back.
+    void release(std::size_t stream);
+
+    std::size_t memoryInUse() const { return inMemory_; }
+    uint64_t scratchBytes() const { return file_ ? file_->size() : 0; }
+
+private:
+    struct Chunk {
+        std::unique_ptr<char[]> memory; // null: in the file at `at`
+        uint64_t at = 0;
+        std::size_t size = 0, capacity = 0;
+    };
+    struct Stream {
+        std::vector<Chunk> chunks;
+        std::unique_ptr<char[]> tail; // the chunk being filled
+        std::size_t used = 0, chunkBytes = 0;
+    };
+    void putAway(Stream& s);
+    uint64_t toFile(const char* data, std::size_t size);
+    std::string target_;
+    std::size_t limit_;
+    std::size_t inMemory_ = 0;
+    std::vector<Stream> streams_;
+    std::optional<listio::ScratchFile> file_;
+};
+
+// How a check went past its direct pass, for those who watch it.
+struct PartitionReport {
+    int partitions = 0;   // made when the direct pass ended
+    int splits = 0;       // partitions cut again, being too large for the memory
+    uint64_t scratch = 0; // bytes written to the scratch file
+};
+
+class Partitions {
+public:
+    // `count` partitions (at least 1); the lines are hashed with `grid`'s
+    // hash, and a partition is checked in at most `room` bytes of index and
+    // rows unless it cannot be cut further.
+    Partitions(std::string target, std::size_t count, std::size_t storeMemory, std::size_t room);
+
+    // The number of partitions for lines of about `bytes` and `lines` in
+    // all, each to be checked in at most `room` bytes.
+    static std::size_t countFor(uint64_t bytes, uint64_t lines, std::size_t room);
+
+    // A row the direct pass kept: it comes before every later line of its
+    // partition and is the first of its kind there.
+    void addKept(std::string_view row, uint64_t hash) { add(row, hash, true); }
+    // A later line, in the list's order.
+    void addLine(std::string_view line, uint64_t hash) { add(line, hash, false); }
+    // Every line has been added.
+    void endOfLines();
+
+    // Checks every partition in `grid`, which is emptied first and left
+    // with the last partition's rows. `decided` hears how many later lines
+    // each partition decided. False when stop was set meanwhile.
+    bool decide(KeptLines& grid, const std::atomic<bool>& stop,
+                const std::function<void(int64_t)>& decided);
+    // Of the later lines, how many are the first of their kind.
+    int64_t kept() const { return kept_; }
+
+    // The list read again, its later lines in order: whether the line of
+    // this hash is the first of its kind. False once a partition has no
+    // more lines (a list changed since it was read).
+    bool isFirst(uint64_t hash, bool& consistent);
+    // Whether every decided line has been asked for.
+    bool allAsked() const;
+
+    PartitionReport report() const;
+
+private:
+    struct Part {
+        std::size_t lines = 0, bits = 0; // streams in the store
+        int64_t count = 0;               // lines
+        int64_t kept = 0;                // of them, rows the direct pass kept: the first ones
+        uint64_t bytes = 0;              // the lines' bytes and their CRs
+        unsigned depth = 0;
+        std::size_t firstChild = 0, children = 0; // when cut again
+        // Asking, on the second reading.
+        int64_t asked = 0;
+        std::size_t chunk = 0, pos = 0;
+        unsigned bit = 0;
+        std::string_view bytesNow;
+        std::vector<char> buffer;
+    };
+    void add(std::string_view line, uint64_t hash, bool keptRow);
+    std::size_t leafOf(uint64_t hash) const;
+    // Checks one partition; false when stopped.
+    bool decidePart(std::size_t index, KeptLines& grid, const std::atomic<bool>& stop,
+                    const std::function<void(int64_t)>& decided);
+    void split(std::size_t index, const KeptLines& grid);
+
+    std::size_t chunkBytes_;
+    std::size_t room_;
+    ChunkStore store_;
+    std::vector<Part> parts_;
+    std::size_t roots_;
+    std::vector<char> buffer_; // a chunk read back from the file
+    struct Hashed {
+        std::string_view line;
+        uint64_t hash;
+    };
+    std::vector<Hashed> hashed_; // the lines of the chunk being decided
+    int64_t kept_ = 0;
+    int splits_ = 0;
+};
+
+} // namespace vq::checking
