@@ -60,7 +60,10 @@ class BatchMaker {
 public:
     static constexpr std::size_t kBatchLines = 8192;
 
-    BatchMaker(listio::TextReader& in, const KeptLines& grid) : in_(in), grid_(grid) {}
+    // Without `copy`, a batch's lines stay in the reader's buffer: they are
+    // valid only until the next fill.
+    BatchMaker(listio::TextReader& in, const KeptLines& grid, bool copy = true)
+        : in_(in), grid_(grid), copy_(copy) {}
 
     // The reader's failures end the batches; they are thrown where the pass
     // meets them, after the lines before them.
@@ -80,6 +83,10 @@ public:
                     // long one, or the last one without a line end) comes on
                     // its own.
                     const std::string_view line = in_.readLine();
+                    if (!copy_) {
+                        b.lines.push_back({line, grid_.hashOf(line)});
+                        return;
+                    }
                     b.text.assign(line.begin(), line.end());
                     b.lines.push_back({{b.text.data(), b.text.size()}, grid_.hashOf(line)});
                     return;
@@ -97,6 +104,7 @@ public:
                     block_[n] == '\r' && n + 1 < block_.size() && block_[n + 1] == '\n';
                 block_.remove_prefix(crLf ? n + 2 : n + 1);
             }
+            if (!copy_) return;
             // The reader's buffer is refilled by the next read: the lines
             // move to the batch's own copy.
             b.text.assign(from, block_.data());
@@ -112,6 +120,7 @@ public:
 private:
     listio::TextReader& in_;
     const KeptLines& grid_;
+    const bool copy_;
     std::string_view block_; // lines of the reader's buffer not yet batched
 };
 
@@ -422,8 +431,10 @@ public:
     using Handle = std::function<int64_t(const Batch&)>;
     static constexpr std::size_t kWaitingPieces = 2;
 
+    // The handle runs right after each batch is made, on the same thread:
+    // the lines need no copy of their own.
     LineFeed(listio::TextReader& in, const KeptLines& grid, Handle handle)
-        : maker_(in, grid), handle_(std::move(handle)) {}
+        : maker_(in, grid, false), handle_(std::move(handle)) {}
     ~LineFeed() { end(); }
     LineFeed(const LineFeed&) = delete;
     LineFeed& operator=(const LineFeed&) = delete;
@@ -491,7 +502,12 @@ public:
     }
 
 private:
-    static std::size_t batchBytes(const Batch& b) { return b.text.size(); }
+    static std::size_t batchBytes(const Batch& b) {
+        std::size_t bytes = 0;
+        for (const Line& l : b.lines)
+            bytes += l.text.size();
+        return bytes;
+    }
 
     void feed() {
         Batch b;
@@ -558,7 +574,9 @@ std::unique_ptr<Partitions> partitionsFor(const CheckRun& run, uint64_t budget,
     else if (restLines == 0)
         restLines = restBytes / 16; // uncounted: lines of about an address each
     const uint64_t rows = static_cast<uint64_t>(grid.size());
-    const std::size_t room = static_cast<std::size_t>(std::max<uint64_t>(budget / 2, kLeastRoom));
+    // Half the budget for the partitions' lines, a quarter for each of the
+    // two grids that decide them.
+    const std::size_t room = static_cast<std::size_t>(std::max<uint64_t>(budget / 4, kLeastRoom));
     const std::size_t count =
         run.partitions > 0
             ? static_cast<std::size_t>(run.partitions)
@@ -768,6 +786,7 @@ Outcome removeDuplicates(const CheckRun& run, KeptLines& grid, const std::atomic
     } else if (!parts) {
         counts.kept = grid.size();
     }
+
     if (!stopped) progress.finish(counts.linesRead);
     progress.flush();
     in.close();
@@ -790,6 +809,7 @@ Outcome removeDuplicates(const CheckRun& run, KeptLines& grid, const std::atomic
             save.commit(grid.text());
         }
     }
+
     return outcome;
 }
 

@@ -42,6 +42,8 @@ public:
     bool insert(std::string_view line, uint64_t hash);
 
     uint64_t hashOf(std::string_view line) const { return hash_(line.data(), line.size()); }
+    LineHash hashFunction() const { return hash_; }
+    bool wideSlotsOnly() const { return wideOnly_; }
     // Starts loading the index slot where a line of this hash is looked up
     // first. A pass that hashes a few lines ahead hides most of the memory
     // latency of a large index this way.

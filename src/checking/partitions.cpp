@@ -2,6 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <new>
+#include <sys/mman.h>
+#include <system_error>
+#include <thread>
 
 namespace vq::checking {
 
@@ -23,23 +29,8 @@ constexpr unsigned kDeepest = 6;
 // than in their bytes.
 constexpr std::size_t kSmallestChunk = 4096;
 constexpr std::size_t kLargestChunk = std::size_t(64) << 10;
-constexpr std::size_t kBitChunk = 4096;
 // How many lines ahead a partition's lookups ask for their slots.
 constexpr std::size_t kAhead = 8;
-
-// Which of `count` partitions a hash falls in at a depth: each depth mixes
-// the hash with its own seed, so a partition cut again spreads over its
-// children, and the bits the index takes from a hash stay spread inside
-// every partition.
-std::size_t pick(uint64_t hash, unsigned depth, std::size_t count) {
-    uint64_t x = hash ^ (0x9e3779b97f4a7c15ull * (depth + 1));
-    x ^= x >> 33;
-    x *= 0xff51afd7ed558ccdull;
-    x ^= x >> 33;
-    x *= 0xc4ceb9fe1a85ec53ull;
-    x ^= x >> 33;
-    return static_cast<std::size_t>((static_cast<unsigned __int128>(x) * count) >> 64);
-}
 
 // Calls f(line) for each line of a chunk of whole lines, each ended by CR.
 template <class F> void forEachLine(std::string_view bytes, F f) {
@@ -62,15 +53,63 @@ std::size_t mostPartitions(std::size_t storeMemory) {
 
 // ==== chunk store ==========================================================
 
-ChunkStore::ChunkStore(std::string target, std::size_t memoryLimit)
-    : target_(std::move(target)), limit_(memoryLimit) {}
+namespace {
+constexpr std::size_t kMapping = std::size_t(32) << 20;
+} // namespace
 
-ChunkStore::~ChunkStore() = default;
+ChunkStore::ChunkStore(std::string target, std::size_t memoryLimit, std::size_t chunkBytes)
+    : target_(std::move(target)), limit_(memoryLimit),
+      chunkBytes_(std::clamp(chunkBytes, kSmallestChunk, kLargestChunk)) {}
 
-std::size_t ChunkStore::addStream(std::size_t chunkBytes) {
-    streams_.emplace_back();
-    streams_.back().chunkBytes = std::max(chunkBytes, kSmallestChunk);
-    return streams_.size() - 1;
+ChunkStore::~ChunkStore() {
+    for (const auto& chunks : chunks_)
+        for (const Chunk& c : chunks)
+            if (c.memory && !c.pooled) delete[] c.memory;
+    for (const auto& [start, bytes] : mappings_)
+        ::munmap(start, bytes);
+}
+
+std::size_t ChunkStore::addStream() {
+    tails_.emplace_back();
+    chunks_.emplace_back();
+    return tails_.size() - 1;
+}
+
+char* ChunkStore::takeBlock() {
+    ++blocksOut_;
+    if (!freeBlocks_.empty()) {
+        char* b = freeBlocks_.back();
+        freeBlocks_.pop_back();
+        return b;
+    }
+    if (carve_ + chunkBytes_ > carveEnd_) {
+        // Small pages: the chunks are written and read in order, so their
+        // pages cost no misses of the address translation, and huge pages
+        // can cost far more to get than they save, when the system must
+        // first gather free memory into them.
+        void* p =
+            ::mmap(nullptr, kMapping, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) throw std::bad_alloc();
+        carve_ = static_cast<char*>(p);
+        carveEnd_ = carve_ + kMapping;
+        mappings_.emplace_back(carve_, kMapping);
+    }
+    char* b = carve_;
+    carve_ += chunkBytes_;
+    return b;
+}
+
+void ChunkStore::giveBlock(char* block) {
+    freeBlocks_.push_back(block);
+    // With every block back, the mappings go back to the system: the
+    // memory is the saved file's pages' next.
+    if (--blocksOut_ == 0) {
+        for (const auto& [start, bytes] : mappings_)
+            ::munmap(start, bytes);
+        mappings_.clear();
+        freeBlocks_.clear();
+        carve_ = carveEnd_ = nullptr;
+    }
 }
 
 uint64_t ChunkStore::toFile(const char* data, std::size_t size) {
@@ -78,84 +117,111 @@ uint64_t ChunkStore::toFile(const char* data, std::size_t size) {
     return file_->append(data, size);
 }
 
-// The full tail becomes a chunk: in memory while the store's memory allows,
-// else written out, its buffer kept for the next bytes.
-void ChunkStore::putAway(Stream& s) {
-    if (s.used == 0) return;
-    Chunk c;
-    c.size = s.used;
-    if (inMemory_ <= limit_) {
-        c.memory = std::move(s.tail);
-        c.capacity = s.chunkBytes;
-    } else {
-        c.at = toFile(s.tail.get(), s.used);
-    }
-    s.used = 0;
-    s.chunks.push_back(std::move(c));
+void ChunkStore::newTail(Tail& t) {
+    t.data = takeBlock();
+    t.capacity = static_cast<uint32_t>(chunkBytes_);
+    t.used = 0;
+    inMemory_ += chunkBytes_;
 }
 
-void ChunkStore::appendLine(std::size_t stream, std::string_view line) {
-    Stream& s = streams_[stream];
+void ChunkStore::freeChunk(const Chunk& c) {
+    if (!c.memory) return;
+    inMemory_ -= c.capacity;
+    if (c.pooled)
+        giveBlock(c.memory);
+    else
+        delete[] c.memory;
+}
+
+// The tail becomes a chunk: in memory while the store's memory allows,
+// else written out, its block kept for the next bytes.
+void ChunkStore::putAway(std::size_t stream) {
+    Tail& t = tails_[stream];
+    if (t.used == 0) return;
+    Chunk c;
+    c.size = t.used;
+    if (inMemory_ <= limit_) {
+        c.memory = t.data;
+        c.pooled = true;
+        c.capacity = chunkBytes_;
+        t.data = nullptr;
+        t.capacity = 0;
+    } else {
+        c.at = toFile(t.data, t.used);
+    }
+    t.used = 0;
+    chunks_[stream].push_back(c);
+}
+
+// The line did not fit the tail (or there was none).
+void ChunkStore::appendLong(std::size_t stream, std::string_view line) {
     const std::size_t n = line.size() + 1;
-    if (s.used + n > s.chunkBytes) putAway(s);
-    if (n > s.chunkBytes) {
-        // A line longer than a chunk is a chunk of its own.
-        Chunk c;
-        c.size = c.capacity = n;
-        if (inMemory_ + n <= limit_) {
-            c.memory.reset(new char[n]);
-            std::memcpy(c.memory.get(), line.data(), line.size());
-            c.memory[n - 1] = '\r';
-            inMemory_ += n;
-        } else {
-            c.at = toFile(line.data(), line.size());
-            toFile("\r", 1);
-        }
-        s.chunks.push_back(std::move(c));
+    putAway(stream);
+    Tail& t = tails_[stream];
+    if (n <= chunkBytes_) {
+        if (!t.data) newTail(t);
+        std::memcpy(t.data, line.data(), line.size());
+        t.data[line.size()] = '\r';
+        t.used = static_cast<uint32_t>(n);
         return;
     }
-    if (!s.tail) {
-        s.tail.reset(new char[s.chunkBytes]);
-        inMemory_ += s.chunkBytes;
+    // A line longer than a chunk is a chunk of its own.
+    Chunk c;
+    c.size = c.capacity = n;
+    if (inMemory_ + n <= limit_) {
+        c.memory = new char[n];
+        std::memcpy(c.memory, line.data(), line.size());
+        c.memory[n - 1] = '\r';
+        inMemory_ += n;
+    } else {
+        c.at = toFile(line.data(), line.size());
+        toFile("\r", 1);
     }
-    char* d = s.tail.get() + s.used;
-    std::memcpy(d, line.data(), line.size());
-    d[line.size()] = '\r';
-    s.used += n;
+    chunks_[stream].push_back(c);
 }
 
 void ChunkStore::appendBytes(std::size_t stream, const char* data, std::size_t size) {
-    Stream& s = streams_[stream];
+    Tail& t = tails_[stream];
+    t.bytes += size;
     while (size > 0) {
-        if (!s.tail) {
-            s.tail.reset(new char[s.chunkBytes]);
-            inMemory_ += s.chunkBytes;
-        }
-        const std::size_t k = std::min(size, s.chunkBytes - s.used);
-        std::memcpy(s.tail.get() + s.used, data, k);
-        s.used += k;
+        if (!t.data) newTail(t);
+        const std::size_t k = std::min<std::size_t>(size, t.capacity - t.used);
+        std::memcpy(t.data + t.used, data, k);
+        t.used += static_cast<uint32_t>(k);
         data += k;
         size -= k;
-        if (s.used == s.chunkBytes) putAway(s);
+        if (t.used == t.capacity) putAway(stream);
     }
 }
 
 void ChunkStore::seal(std::size_t stream) {
-    Stream& s = streams_[stream];
-    putAway(s);
-    if (s.tail) {
-        s.tail.reset();
-        inMemory_ -= s.chunkBytes;
+    Tail& t = tails_[stream];
+    if (t.used > 0 && t.used <= chunkBytes_ / 2 && inMemory_ <= limit_) {
+        // A last chunk barely filled keeps only what it holds.
+        Chunk c;
+        c.size = c.capacity = t.used;
+        c.memory = new char[t.used];
+        std::memcpy(c.memory, t.data, t.used);
+        inMemory_ += t.used;
+        chunks_[stream].push_back(c);
+        t.used = 0;
+    }
+    putAway(stream);
+    if (t.data) {
+        giveBlock(t.data);
+        inMemory_ -= chunkBytes_;
+        t.data = nullptr;
+        t.capacity = 0;
     }
 }
 
 bool ChunkStore::chunk(std::size_t stream, std::size_t k, std::vector<char>& buffer,
                        std::string_view& bytes) {
-    const Stream& s = streams_[stream];
-    if (k >= s.chunks.size()) return false;
-    const Chunk& c = s.chunks[k];
+    const std::vector<Chunk>& chunks = chunks_[stream];
+    if (k >= chunks.size()) return false;
+    const Chunk& c = chunks[k];
     if (c.memory) {
-        bytes = {c.memory.get(), c.size};
+        bytes = {c.memory, c.size};
     } else {
         if (buffer.size() < c.size) buffer.resize(c.size);
         file_->read(c.at, buffer.data(), c.size);
@@ -165,15 +231,17 @@ bool ChunkStore::chunk(std::size_t stream, std::size_t k, std::vector<char>& buf
 }
 
 void ChunkStore::release(std::size_t stream) {
-    Stream& s = streams_[stream];
-    for (const Chunk& c : s.chunks)
-        if (c.memory) inMemory_ -= c.capacity;
-    std::vector<Chunk>().swap(s.chunks);
-    if (s.tail) {
-        s.tail.reset();
-        inMemory_ -= s.chunkBytes;
+    for (const Chunk& c : chunks_[stream])
+        freeChunk(c);
+    std::vector<Chunk>().swap(chunks_[stream]);
+    Tail& t = tails_[stream];
+    if (t.data) {
+        giveBlock(t.data);
+        inMemory_ -= chunkBytes_;
+        t.data = nullptr;
+        t.capacity = 0;
     }
-    s.used = 0;
+    t.used = 0;
 }
 
 // ==== partitions ===========================================================
@@ -187,100 +255,162 @@ std::size_t Partitions::countFor(uint64_t bytes, uint64_t lines, std::size_t roo
         std::clamp<uint64_t>((need + each - 1) / each, 1, kMostPartitions));
 }
 
+namespace {
+// Half of the store's memory is for the chunks being filled, one a
+// partition; the other half keeps full ones out of the file.
+std::size_t chunkFor(std::size_t storeMemory, std::size_t partitions) {
+    return std::clamp(storeMemory / 2 / partitions, kSmallestChunk, kLargestChunk);
+}
+} // namespace
+
 Partitions::Partitions(std::string target, std::size_t count, std::size_t storeMemory,
                        std::size_t room)
-    : room_(room), store_(std::move(target), storeMemory),
-      roots_(std::clamp<std::size_t>(count, 1, mostPartitions(storeMemory))) {
-    // Half of the store's memory is for the chunks being filled, one a
-    // partition; the other half keeps full ones out of the file.
-    chunkBytes_ = std::clamp(storeMemory / 2 / roots_, kSmallestChunk, kLargestChunk);
+    : room_(room), roots_(std::clamp<std::size_t>(count, 1, mostPartitions(storeMemory))),
+      store_(std::move(target), storeMemory, chunkFor(storeMemory, roots_)) {
     parts_.resize(roots_);
     for (Part& p : parts_)
-        p.lines = store_.addStream(chunkBytes_);
-}
-
-void Partitions::add(std::string_view line, uint64_t hash, bool keptRow) {
-    Part& p = parts_[pick(hash, 0, roots_)];
-    store_.appendLine(p.lines, line);
-    ++p.count;
-    p.bytes += line.size() + 1;
-    if (keptRow) ++p.kept;
+        p.lines = store_.addStream();
 }
 
 void Partitions::endOfLines() {
-    for (std::size_t i = 0; i < roots_; ++i)
-        store_.seal(parts_[i].lines);
+    for (std::size_t i = 0; i < roots_; ++i) {
+        Part& p = parts_[i];
+        store_.seal(p.lines);
+        p.count = store_.lines(p.lines);
+        p.bytes = store_.bytes(p.lines);
+    }
 }
 
 bool Partitions::decide(KeptLines& grid, const std::atomic<bool>& stop,
                         const std::function<void(int64_t)>& decided) {
+    // Every stream is made before the threads start: while they run, the
+    // store's lists keep their places.
     for (std::size_t i = 0; i < roots_; ++i)
-        if (!decidePart(i, grid, stop, decided)) return false;
+        parts_[i].bits = store_.addStream();
+    std::atomic<std::size_t> next{0};
+    std::atomic<int64_t> done{0};
+    std::atomic<bool> halt{false};
+    std::vector<std::size_t> tooLarge;
+    std::mutex tooLargeMutex;
+    std::exception_ptr failure;
+    auto work = [&](Decider& d, bool reporting) {
+        for (std::size_t i; !halt.load() && (i = next.fetch_add(1)) < roots_;) {
+            const Verdict v = decideOne(i, d, stop);
+            if (v == Verdict::Stopped) {
+                halt = true;
+            } else if (v == Verdict::TooLarge) {
+                std::lock_guard lock(tooLargeMutex);
+                tooLarge.push_back(i);
+            } else {
+                done += parts_[i].count - parts_[i].kept;
+            }
+            if (reporting) decided(done.exchange(0));
+        }
+    };
+    // The partitions are shared out between this thread and one more, each
+    // with a grid of its own: on two cores the deciding takes half as long.
+    KeptLines second(grid.hashFunction(), grid.wideSlotsOnly());
+    Decider mine{grid}, other{second};
+    std::thread helper;
+    if (roots_ > 1) {
+        try {
+            helper = std::thread([&] {
+                try {
+                    work(other, false);
+                } catch (...) {
+                    std::lock_guard lock(tooLargeMutex);
+                    failure = std::current_exception();
+                    halt = true;
+                }
+            });
+        } catch (const std::system_error&) {
+            // No thread: this one decides them all.
+        }
+    }
+    try {
+        work(mine, true);
+    } catch (...) {
+        halt = true;
+        if (helper.joinable()) helper.join();
+        throw;
+    }
+    if (helper.joinable()) helper.join();
+    if (failure) std::rethrow_exception(failure);
+    if (stop.load() && halt.load()) return false;
+    decided(done.exchange(0));
+    // Partitions too large for the room are cut again here, one at a time.
+    std::sort(tooLarge.begin(), tooLarge.end());
+    for (std::size_t i : tooLarge)
+        if (!decideSplit(i, mine, stop, decided)) return false;
     return true;
 }
 
-bool Partitions::decidePart(std::size_t index, KeptLines& grid, const std::atomic<bool>& stop,
-                            const std::function<void(int64_t)>& decided) {
-    const std::size_t lines = parts_[index].lines;
-    const int64_t keptRows = parts_[index].kept;
-    const unsigned depth = parts_[index].depth;
-    grid.restart(parts_[index].count, parts_[index].bytes);
-    const std::size_t bits = store_.addStream(std::min(chunkBytes_, kBitChunk));
+bool Partitions::decideSplit(std::size_t index, Decider& d, const std::atomic<bool>& stop,
+                             const std::function<void(int64_t)>& decided) {
+    store_.release(parts_[index].bits);
+    split(index, d.grid);
+    const std::size_t first = parts_[index].firstChild, n = parts_[index].children;
+    for (std::size_t c = first; c < first + n; ++c) {
+        parts_[c].bits = store_.addStream();
+        const Verdict v = decideOne(c, d, stop);
+        if (v == Verdict::Stopped) return false;
+        if (v == Verdict::TooLarge && !decideSplit(c, d, stop, decided)) return false;
+        if (v == Verdict::Done) decided(parts_[c].count - parts_[c].kept);
+    }
+    return true;
+}
+
+Partitions::Verdict Partitions::decideOne(std::size_t index, Decider& d,
+                                          const std::atomic<bool>& stop) {
+    KeptLines& grid = d.grid;
+    const Part& p = parts_[index];
+    grid.restart(p.count, p.bytes);
     // One bit a later line, the first line's in the lowest bit.
+    d.bits.clear();
     unsigned char byte = 0;
     unsigned filled = 0;
     int64_t i = 0, kept = 0;
-    bool stopped = false, tooLarge = false;
     std::string_view bytes;
-    for (std::size_t k = 0; !stopped && !tooLarge && store_.chunk(lines, k, buffer_, bytes); ++k) {
+    for (std::size_t k = 0; store_.chunk(p.lines, k, d.buffer, bytes); ++k) {
         // The chunk's lines are hashed first, so that each line's slot is
         // asked for a few lines before it is looked up.
-        hashed_.clear();
+        d.hashed.clear();
         forEachLine(bytes, [&](std::string_view line) {
-            hashed_.push_back({line, grid.hashOf(line)});
+            d.hashed.push_back({line, grid.hashOf(line)});
             return true;
         });
-        for (std::size_t j = 0; j < kAhead && j < hashed_.size(); ++j)
-            grid.prefetch(hashed_[j].hash);
-        for (std::size_t j = 0; j < hashed_.size() && !stopped && !tooLarge; ++j) {
-            if (j + kAhead < hashed_.size()) grid.prefetch(hashed_[j + kAhead].hash);
-            if (j + kAhead / 2 < hashed_.size()) {
-                const Hashed& later = hashed_[j + kAhead / 2];
+        const auto& hashed = d.hashed;
+        for (std::size_t j = 0; j < kAhead && j < hashed.size(); ++j)
+            grid.prefetch(hashed[j].hash);
+        for (std::size_t j = 0; j < hashed.size(); ++j) {
+            if (j + kAhead < hashed.size()) grid.prefetch(hashed[j + kAhead].hash);
+            if (j + kAhead / 2 < hashed.size()) {
+                const Hashed& later = hashed[j + kAhead / 2];
                 grid.prefetchRow(later.hash, later.line.size());
             }
-            const std::string_view line = hashed_[j].line;
-            const bool first = grid.insert(line, hashed_[j].hash);
-            if (i++ >= keptRows) {
+            const bool first = grid.insert(hashed[j].line, hashed[j].hash);
+            if (i++ >= p.kept) {
                 byte |= static_cast<unsigned char>(first) << filled;
                 kept += first;
                 if (++filled == 8) {
-                    store_.appendBytes(bits, reinterpret_cast<const char*>(&byte), 1);
+                    d.bits.push_back(static_cast<char>(byte));
                     byte = 0;
                     filled = 0;
                 }
             }
-            if ((i & 1023) == 0 && stop.load(std::memory_order_relaxed)) stopped = true;
+            if ((i & 1023) == 0 && stop.load(std::memory_order_relaxed)) return Verdict::Stopped;
             // Cutting again can only help while the rows are more than one.
-            if (grid.memoryUsed() > room_ && grid.size() >= 2 && depth < kDeepest) tooLarge = true;
+            if (grid.memoryUsed() > room_ && grid.size() >= 2 && p.depth < kDeepest)
+                return Verdict::TooLarge;
         }
     }
-    if (stopped) return false;
-    if (tooLarge) {
-        store_.release(bits);
-        split(index, grid);
-        const std::size_t first = parts_[index].firstChild, n = parts_[index].children;
-        for (std::size_t c = first; c < first + n; ++c)
-            if (!decidePart(c, grid, stop, decided)) return false;
-        return true;
-    }
-    if (filled > 0) store_.appendBytes(bits, reinterpret_cast<const char*>(&byte), 1);
-    store_.seal(bits);
-    store_.release(lines);
-    Part& p = parts_[index];
-    p.bits = bits;
+    if (filled > 0) d.bits.push_back(static_cast<char>(byte));
+    std::lock_guard lock(storeMutex_);
+    store_.appendBytes(p.bits, d.bits.data(), d.bits.size());
+    store_.seal(p.bits);
+    store_.release(p.lines);
     kept_ += kept;
-    decided(p.count - p.kept);
-    return true;
+    return Verdict::Done;
 }
 
 void Partitions::split(std::size_t index, const KeptLines& grid) {
@@ -295,7 +425,7 @@ void Partitions::split(std::size_t index, const KeptLines& grid) {
     for (std::size_t c = 0; c < children; ++c) {
         Part child;
         child.depth = depth;
-        child.lines = store_.addStream(chunkBytes_);
+        child.lines = store_.addStream();
         parts_.push_back(std::move(child));
     }
     int64_t i = 0;
@@ -304,14 +434,16 @@ void Partitions::split(std::size_t index, const KeptLines& grid) {
         forEachLine(bytes, [&](std::string_view line) {
             Part& to = parts_[first + pick(grid.hashOf(line), depth, children)];
             store_.appendLine(to.lines, line);
-            ++to.count;
-            to.bytes += line.size() + 1;
             if (i++ < keptRows) ++to.kept;
             return true;
         });
     }
-    for (std::size_t c = first; c < first + children; ++c)
-        store_.seal(parts_[c].lines);
+    for (std::size_t c = first; c < first + children; ++c) {
+        Part& child = parts_[c];
+        store_.seal(child.lines);
+        child.count = store_.lines(child.lines);
+        child.bytes = store_.bytes(child.lines);
+    }
     store_.release(lines);
     parts_[index].firstChild = first;
     parts_[index].children = children;

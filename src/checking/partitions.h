@@ -14,8 +14,10 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,16 +30,25 @@ namespace vq::checking {
 // beside `target` (made when first needed) beyond it.
 class ChunkStore {
 public:
-    ChunkStore(std::string target, std::size_t memoryLimit);
+    ChunkStore(std::string target, std::size_t memoryLimit, std::size_t chunkBytes);
     ~ChunkStore();
     ChunkStore(const ChunkStore&) = delete;
     ChunkStore& operator=(const ChunkStore&) = delete;
 
-    // A new empty stream, filled in chunks of about chunkBytes.
-    std::size_t addStream(std::size_t chunkBytes);
+    std::size_t addStream();
     // Adds a line followed by a CR; a line never spans two chunks, so each
     // chunk holds whole lines.
-    void appendLine(std::size_t stream, std::string_view line);
+    void appendLine(std::size_t stream, std::string_view line) {
+        Tail& t = tails_[stream];
+        const std::size_t n = line.size() + 1;
+        ++t.lines;
+        t.bytes += n;
+        if (t.used + n > t.capacity) return appendLong(stream, line);
+        char* d = t.data + t.used;
+        std::memcpy(d, line.data(), line.size());
+        d[line.size()] = '\r';
+        t.used += n;
+    }
     // Adds bytes, which may span chunks.
     void appendBytes(std::size_t stream, const char* data, std::size_t size);
     // No more bytes come to this stream: its last chunk is put away.
@@ -48,27 +59,47 @@ public:
                std::string_view& bytes);
     // Forgets the stream's bytes and gives their memory back.
     void release(std::size_t stream);
+    // The lines appended to the stream, and their bytes with their CRs.
+    int64_t lines(std::size_t stream) const { return tails_[stream].lines; }
+    uint64_t bytes(std::size_t stream) const { return tails_[stream].bytes; }
 
     std::size_t memoryInUse() const { return inMemory_; }
     uint64_t scratchBytes() const { return file_ ? file_->size() : 0; }
 
 private:
     struct Chunk {
-        std::unique_ptr<char[]> memory; // null: in the file at `at`
+        char* memory = nullptr; // null: in the file at `at`
+        bool pooled = false;    // a block of the pool, else its own allocation
         uint64_t at = 0;
         std::size_t size = 0, capacity = 0;
     };
-    struct Stream {
-        std::vector<Chunk> chunks;
-        std::unique_ptr<char[]> tail; // the chunk being filled
-        std::size_t used = 0, chunkBytes = 0;
+    // What appending touches, apart from what it is kept in: small, so that
+    // the tails of thousands of streams stay in the cache.
+    struct Tail {
+        char* data = nullptr; // a block of the pool, or null
+        uint32_t used = 0, capacity = 0;
+        int64_t lines = 0;
+        uint64_t bytes = 0;
     };
-    void putAway(Stream& s);
+    void appendLong(std::size_t stream, std::string_view line);
+    void putAway(std::size_t stream);
+    void newTail(Tail& t);
+    void freeChunk(const Chunk& c);
     uint64_t toFile(const char* data, std::size_t size);
+    char* takeBlock();
+    void giveBlock(char* block);
+
     std::string target_;
-    std::size_t limit_;
+    std::size_t limit_, chunkBytes_;
     std::size_t inMemory_ = 0;
-    std::vector<Stream> streams_;
+    std::vector<Tail> tails_;
+    std::vector<std::vector<Chunk>> chunks_;
+    // Blocks of chunkBytes_, carved out of large mappings, which all go back
+    // to the system at once when the last block comes back.
+    std::vector<std::pair<char*, std::size_t>> mappings_;
+    std::vector<char*> freeBlocks_;
+    char *carve_ = nullptr, *carveEnd_ = nullptr;
+    std::size_t blocksOut_ = 0;
     std::optional<listio::ScratchFile> file_;
 };
 
@@ -92,9 +123,16 @@ public:
 
     // A row the direct pass kept: it comes before every later line of its
     // partition and is the first of its kind there.
-    void addKept(std::string_view row, uint64_t hash) { add(row, hash, true); }
+    void addKept(std::string_view row, uint64_t hash) {
+        const std::size_t i = pick(hash, 0, roots_);
+        ++parts_[i].kept;
+        store_.appendLine(i, row);
+    }
     // A later line, in the list's order.
-    void addLine(std::string_view line, uint64_t hash) { add(line, hash, false); }
+    void addLine(std::string_view line, uint64_t hash) {
+        // The first partitions' streams are the first of the store.
+        store_.appendLine(pick(hash, 0, roots_), line);
+    }
     // Every line has been added.
     void endOfLines();
 
@@ -118,9 +156,9 @@ public:
 private:
     struct Part {
         std::size_t lines = 0, bits = 0; // streams in the store
-        int64_t count = 0;               // lines
+        int64_t count = 0;               // lines, once all are in
         int64_t kept = 0;                // of them, rows the direct pass kept: the first ones
-        uint64_t bytes = 0;              // the lines' bytes and their CRs
+        uint64_t bytes = 0;              // the lines' bytes and their CRs, once all are in
         unsigned depth = 0;
         std::size_t firstChild = 0, children = 0; // when cut again
         // Asking, on the second reading.
@@ -130,24 +168,48 @@ private:
         std::string_view bytesNow;
         std::vector<char> buffer;
     };
-    void add(std::string_view line, uint64_t hash, bool keptRow);
-    std::size_t leafOf(uint64_t hash) const;
-    // Checks one partition; false when stopped.
-    bool decidePart(std::size_t index, KeptLines& grid, const std::atomic<bool>& stop,
-                    const std::function<void(int64_t)>& decided);
-    void split(std::size_t index, const KeptLines& grid);
-
-    std::size_t chunkBytes_;
-    std::size_t room_;
-    ChunkStore store_;
-    std::vector<Part> parts_;
-    std::size_t roots_;
-    std::vector<char> buffer_; // a chunk read back from the file
+    // Which of `count` partitions a hash falls in at a depth: each depth
+    // mixes the hash with its own seed, so a partition cut again spreads
+    // over its children, and the bits the index takes from a hash stay
+    // spread inside every partition.
+    static std::size_t pick(uint64_t hash, unsigned depth, std::size_t count) {
+        uint64_t x = hash ^ (0x9e3779b97f4a7c15ull * (depth + 1));
+        x ^= x >> 33;
+        x *= 0xff51afd7ed558ccdull;
+        x ^= x >> 33;
+        x *= 0xc4ceb9fe1a85ec53ull;
+        x ^= x >> 33;
+        return static_cast<std::size_t>((static_cast<unsigned __int128>(x) * count) >> 64);
+    }
     struct Hashed {
         std::string_view line;
         uint64_t hash;
     };
-    std::vector<Hashed> hashed_; // the lines of the chunk being decided
+    // What a thread deciding partitions has of its own.
+    struct Decider {
+        KeptLines& grid;
+        std::vector<char> buffer;   // a chunk read back from the file
+        std::vector<Hashed> hashed; // the lines of the chunk being decided
+        std::string bits;           // the partition's bits so far
+    };
+    enum class Verdict { Done, TooLarge, Stopped };
+
+    std::size_t leafOf(uint64_t hash) const;
+    // Decides one partition in the decider's grid; two threads may decide
+    // two partitions at once.
+    Verdict decideOne(std::size_t index, Decider& d, const std::atomic<bool>& stop);
+    // Cuts a partition too large for the room and decides its parts; false
+    // when stopped.
+    bool decideSplit(std::size_t index, Decider& d, const std::atomic<bool>& stop,
+                     const std::function<void(int64_t)>& decided);
+    void split(std::size_t index, const KeptLines& grid);
+
+    std::size_t room_;
+    std::size_t roots_;
+    ChunkStore store_;
+    std::vector<Part> parts_;
+    std::vector<char> buffer_; // a chunk read back from the file, when cutting again
+    std::mutex storeMutex_;    // the store, while two threads decide
     int64_t kept_ = 0;
     int splits_ = 0;
 };
