@@ -294,7 +294,8 @@ bool Partitions::decide(KeptLines& grid, const std::atomic<bool>& stop,
     std::mutex tooLargeMutex;
     std::exception_ptr failure;
     auto work = [&](Decider& d, bool reporting) {
-        for (std::size_t i; !halt.load() && (i = next.fetch_add(1)) < roots_;) {
+        for (std::size_t i; !halt.load() && !stop.load(std::memory_order_acquire) &&
+                            (i = next.fetch_add(1)) < roots_;) {
             const Verdict v = decideOne(i, d, stop);
             if (v == Verdict::Stopped) {
                 halt = true;
@@ -336,7 +337,7 @@ bool Partitions::decide(KeptLines& grid, const std::atomic<bool>& stop,
     }
     if (helper.joinable()) helper.join();
     if (failure) std::rethrow_exception(failure);
-    if (stop.load() && halt.load()) return false;
+    if (stop.load(std::memory_order_acquire)) return false;
     decided(done.exchange(0));
     // Partitions too large for the room are cut again here, one at a time.
     std::sort(tooLarge.begin(), tooLarge.end());

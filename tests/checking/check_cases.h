@@ -15,6 +15,10 @@ struct CheckCase {
     std::string written; // the output when a repeat was found; "" = nothing written
 };
 
+inline std::string longLine(char fill) {
+    return std::string(9000, fill);
+}
+
 inline std::string numberLines(int from, int to, int modulo) {
     std::string text;
     for (int i = from; i < to; ++i)
@@ -46,8 +50,44 @@ inline const std::vector<CheckCase>& givenCheckCases() {
          3, 2, "a\r\nb\r\n"},
         {"BytesAreKeptAsTheyAre", std::string("\xB0\xA1\0z\r\n\xB0\xA1\0Z\r\n\xB0\xA1\0z", 16), 3,
          2, std::string("\xB0\xA1\0z\r\n\xB0\xA1\0Z\r\n", 12)},
+        {"AllRepeats", numberLines(0, 400, 1), 400, 1, "0\r\n"},
+        {"ManyDistinctLines", numberLines(0, 2500, 2500), 2500, 2500, ""},
+        // Lines longer than a small budget and than a chunk of a partition,
+        // one the start of another.
+        {"LinesLongerThanTheBudget",
+         longLine('q') + "\r\nx\r\n" + longLine('q') + "\r\n" + longLine('q') + "r\r\nx\r\n" +
+             longLine('q') + "r\r\ny\r\n",
+         7, 4, longLine('q') + "\r\nx\r\n" + longLine('q') + "r\r\ny\r\n"},
     };
     return cases;
+}
+
+// The ways every case is checked: in memory, and with budgets so small
+// that the lines go into partitions (from the first line on, or after a
+// direct start whose rows then join them), kept in the scratch file or in
+// memory, in as many partitions as the sizes ask for or in one, two or
+// many. The command line and the window set budgets only.
+struct CheckWay {
+    std::string name;
+    uint64_t memory; // bytes; 0: the machine's default
+    int partitions;  // 0: as many as the sizes ask for
+    // The pass is not told the line total, as for a list that grew since
+    // it was counted: a list that looked small starts directly.
+    bool uncounted = false;
+};
+
+inline const std::vector<CheckWay>& checkWays() {
+    static const std::vector<CheckWay> ways = {
+        {"InMemory", 0, 0},
+        {"PartitionedInTheScratchFile", 1, 0},
+        {"PartitionedAfterADirectStart", 2048, 0},
+        {"PartitionedAfterManyDirectRows", 16 << 10, 0, true},
+        {"PartitionedInMemory", 48 << 10, 0},
+        {"InOnePartition", 1, 1},
+        {"InTwoPartitions", 1, 2},
+        {"InSevenPartitions", 1, 7},
+    };
+    return ways;
 }
 
 // Every case, and each case whose lines all end in CR LF once more as the

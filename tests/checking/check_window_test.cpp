@@ -97,46 +97,57 @@ protected:
 } // namespace
 
 TEST_F(CheckWindow, EveryCaseFromTheToolbarButton) {
-    for (const auto& c : vqtest::checkCases()) {
-        SCOPED_TRACE(c.name);
-        vqtest::writeFile(in, c.input);
-        vqtest::writeFile(out, "old\r\n");
-        chooseFiles(in, out);
-        run.script.info(c.written.empty() ? kNoDuplicates : kFinished).whileShowing([] {
-            // The busy cursor stays up while the outcome is on screen.
-            EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::BusyCursor);
-            EXPECT_FALSE(Form3->isVisible());
-        });
-        Form1->SpeedButton3->click();
-        ASSERT_TRUE(waitForEnd());
-        EXPECT_EQ(labels(), std::to_string(c.lines) + "|" + std::to_string(c.lines - c.kept) + "|" +
-                                std::to_string(c.kept));
-        EXPECT_EQ(vqtest::readFile(out), c.written.empty() ? "old\r\n" : c.written);
-        // The last line's count was shown before the window closed.
-        EXPECT_EQ(Form3->Label1->text().toStdString(),
-                  std::to_string(c.lines) + " of Total " + std::to_string(c.lines) + "...");
-        EXPECT_EQ(Form1->Gauge1->maxValue(), c.lines);
-        expectCleanEnd();
+    for (const auto& way : vqtest::checkWays()) {
+        if (way.partitions > 0 || way.uncounted) continue;
+        state().memory = way.memory;
+        for (const auto& c : vqtest::checkCases()) {
+            SCOPED_TRACE(way.name + ", " + c.name);
+            vqtest::writeFile(in, c.input);
+            vqtest::writeFile(out, "old\r\n");
+            chooseFiles(in, out);
+            run.script.info(c.written.empty() ? kNoDuplicates : kFinished).whileShowing([] {
+                // The busy cursor stays up while the outcome is on screen.
+                EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::BusyCursor);
+                EXPECT_FALSE(Form3->isVisible());
+            });
+            Form1->SpeedButton3->click();
+            ASSERT_TRUE(waitForEnd());
+            EXPECT_EQ(labels(), std::to_string(c.lines) + "|" + std::to_string(c.lines - c.kept) +
+                                    "|" + std::to_string(c.kept));
+            EXPECT_EQ(vqtest::readFile(out), c.written.empty() ? "old\r\n" : c.written);
+            // The last line's count was shown before the window closed.
+            EXPECT_EQ(Form3->Label1->text().toStdString(),
+                      std::to_string(c.lines) + " of Total " + std::to_string(c.lines) + "...");
+            EXPECT_EQ(Form1->Gauge1->maxValue(), c.lines);
+            expectCleanEnd();
+        }
     }
 }
 
 TEST_F(CheckWindow, StopEndsThePassAfterTheCurrentLineAndTheNextCheckStartsEmpty) {
-    LineGate gate(3);
-    hold(&gate);
-    vqtest::writeFile(in, kSixLines);
-    chooseFiles(in, out);
-    run.script.info(kStopped);
-    Form1->N6->trigger();
-    ASSERT_TRUE(gate.waitReached());
-    ASSERT_TRUE(Form3->isVisible());
-    QTest::mouseClick(Form3->Button1, Qt::LeftButton);
-    gate.go.release();
-    ASSERT_TRUE(waitForEnd());
-    EXPECT_EQ(labels(), "6||");
-    EXPECT_EQ(Form3->Label1->text().toStdString(), "3 of Total 6...");
-    EXPECT_FALSE(vqtest::exists(out));
-    expectCleanEnd();
+    // In memory the stop comes after line 3; partitioned, while the one
+    // partition is decided: the count then stands at two thirds.
+    for (const auto& [memory, at] : {std::pair<uint64_t, int64_t>{0, 3}, {1, 4}}) {
+        SCOPED_TRACE(memory);
+        state().memory = memory;
+        LineGate gate(at);
+        hold(&gate);
+        vqtest::writeFile(in, kSixLines);
+        chooseFiles(in, out);
+        run.script.info(kStopped);
+        Form1->N6->trigger();
+        ASSERT_TRUE(gate.waitReached());
+        ASSERT_TRUE(Form3->isVisible());
+        QTest::mouseClick(Form3->Button1, Qt::LeftButton);
+        gate.go.release();
+        ASSERT_TRUE(waitForEnd());
+        EXPECT_EQ(labels(), "6||");
+        EXPECT_EQ(Form3->Label1->text().toStdString(), std::to_string(at) + " of Total 6...");
+        EXPECT_FALSE(vqtest::exists(out));
+        expectCleanEnd();
+    }
 
+    state().memory = 0;
     hold(nullptr);
     vqtest::writeFile(in, "z\r\nz\r\nz\r\n");
     chooseFiles(in, out);

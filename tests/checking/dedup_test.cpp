@@ -1,6 +1,7 @@
 // The de-duplication core below the window and the command line, for what
 // neither shows: the index against a plain comparison with every kept row,
 // a stop during the last line, and the pacing of progress.
+#include "check_cases.h"
 #include "checking/dedup.h"
 #include "listio/fault_seam.h"
 #include "listio/outcome.h"
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <thread>
 #include <unordered_set>
@@ -57,6 +59,62 @@ TEST(CheckCore, KeptLinesMatchAComparisonWithEveryRow) {
         grid.clear();
         EXPECT_TRUE(grid.insert("a"));
         EXPECT_EQ(grid.text(), "a\r\n");
+    }
+}
+
+// Every case in every way, against what the case says: the outcome, the
+// counts, the bytes written, the running count ending at the last line,
+// and nothing left beside the files. Partitioned, the lines also go
+// through a hash so poor that the partitions cannot be cut apart.
+TEST(CheckCore, EveryCaseInEveryWay) {
+    struct Watch : chk::CheckListener {
+        int64_t last = 0;
+        std::optional<chk::PartitionReport> report;
+        void progress(int64_t n, int64_t) override {
+            EXPECT_GE(n, last) << "the running count went back";
+            last = n;
+        }
+        void partitioned(const chk::PartitionReport& r) override { report = r; }
+    };
+    auto firstByteOnly = [](const char* p, std::size_t n) -> uint64_t {
+        return n ? static_cast<unsigned char>(p[0]) : 0;
+    };
+    std::vector<vqtest::CheckWay> ways = vqtest::checkWays();
+    ways.push_back({"PartitionedWithAPoorHash", 1, 3});
+    for (const auto& way : ways) {
+        for (const auto& c : vqtest::checkCases()) {
+            SCOPED_TRACE(way.name + ", " + c.name);
+            vqtest::TempDir dir;
+            vqtest::writeFile(dir.file("in.txt"), c.input);
+            vqtest::writeFile(dir.file("out.txt"), "old\r\n");
+            chk::CheckRun run{
+                dir.file("in.txt"),           dir.file("out.txt"), way.uncounted ? 0 : c.lines,
+                std::chrono::milliseconds(0), way.memory,          way.partitions};
+            const bool poor = way.name == "PartitionedWithAPoorHash";
+            chk::KeptLines grid(poor ? +firstByteOnly : &chk::hashLine);
+            chk::CheckCounts counts;
+            Watch watch;
+            std::atomic<bool> stop{false};
+            const chk::Outcome outcome = chk::removeDuplicates(run, grid, stop, watch, counts);
+            EXPECT_EQ(outcome, c.written.empty() ? chk::Outcome::NoDuplicates
+                                                 : chk::Outcome::DuplicatesRemoved);
+            EXPECT_EQ(counts.linesRead, c.lines);
+            EXPECT_EQ(counts.kept, c.kept);
+            EXPECT_TRUE(vqtest::sameBytes(vqtest::readFile(dir.file("out.txt")),
+                                          c.written.empty() ? "old\r\n" : c.written));
+            EXPECT_EQ(watch.last, c.lines);
+            EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+            // The smallest budget partitions every list with a line, in the
+            // scratch file.
+            if (way.memory == 0) EXPECT_FALSE(watch.report.has_value());
+            if (way.memory == 1) {
+                EXPECT_EQ(watch.report.has_value(), c.lines > 0);
+                if (watch.report) EXPECT_GT(watch.report->scratch, 0u);
+            }
+            if (way.partitions > 0 && watch.report)
+                EXPECT_EQ(watch.report->partitions, way.partitions);
+            if (way.memory >= 48 << 10 && watch.report) EXPECT_EQ(watch.report->scratch, 0u);
+        }
     }
 }
 
@@ -113,7 +171,7 @@ struct Recorder : chk::CheckListener {
     void progress(int64_t n, int64_t) override {
         ++progressCalls;
         lastShown = n;
-        if (n == stopAt) stop = true;
+        if (stopAt > 0 && n >= stopAt) stop = true;
     }
     void passEnded() override { log += "ended at " + std::to_string(lastShown) + ";"; }
     void outcomeReady(chk::Outcome o, const chk::CheckCounts& c) override {
@@ -158,6 +216,24 @@ TEST(CheckCore, StopDuringTheLastLineIsStillAStopAndProgressIsPaced) {
               chk::Outcome::DuplicatesRemoved);
     EXPECT_EQ(paced.log, "started 50000;ended at 50000;邮件列表校验完毕! 50000;");
     EXPECT_LE(paced.progressCalls, 50000 / chk::ProgressPacer::kLinesPerLook + 1);
+
+    // Partitioned, the count shows the lines going into their partitions
+    // in its first third, the partitions being decided in its second and
+    // the kept lines being written in its last: a stop in any of them ends
+    // the pass there, and nothing is written or left behind.
+    run.memory = 64 << 10;
+    run.progressEvery = std::chrono::milliseconds(0);
+    std::filesystem::remove(dir.file("out.txt"));
+    for (int64_t at : {8000, 25000, 42000}) {
+        SCOPED_TRACE(at);
+        Recorder partitioned;
+        partitioned.stopAt = at;
+        EXPECT_EQ(chk::removeDuplicates(run, grid, partitioned.stop, partitioned, counts),
+                  chk::Outcome::Stopped);
+        EXPECT_GE(partitioned.lastShown, at);
+        EXPECT_LT(partitioned.lastShown, at + 3000);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+    }
 }
 
 // Once a repeat is found, the rows kept so far go into the save's temporary
@@ -165,11 +241,14 @@ TEST(CheckCore, StopDuringTheLastLineIsStillAStopAndProgressIsPaced) {
 // written before the save begins; a write that fails there fails the save
 // as it would have failed at the end, which then leaves nothing behind. A
 // list that grew after it was counted outgrows the rows' room, which must
-// stop the writing ahead from reading rows about to move.
+// stop the writing ahead from reading rows about to move; grown further
+// past the budget, its rows written so far stay the start of the text.
 TEST(CheckCore, KeptRowsAreWrittenAheadOfTheSave) {
     using vq::listio::faults::Op;
     struct Hold : chk::CheckListener {
         std::atomic<int> writes{0};
+        bool spilled = false;
+        void partitioned(const chk::PartitionReport&) override { spilled = true; }
         int waits = 0; // of 10 ms, at line 150,000, until something is written
         void progress(int64_t n, int64_t) override {
             for (int i = 0; n == 150000 && writes == 0 && i < waits; ++i)
@@ -181,12 +260,14 @@ TEST(CheckCore, KeptRowsAreWrittenAheadOfTheSave) {
         const char* ends; // of every line
         int repeatEvery;  // lines
         int failWrite;    // errno of the first write to the temporary, or 0
-        bool counted;     // the pass knows the list's length
+        int64_t total;    // what the pass is told of the list's length
         int waits;
+        uint64_t memory = 0;
     } cases[] = {
-        {"written ahead", "\r\n", 10, 0, true, 2000},
-        {"first write fails", "\r\n", 10, ENOSPC, true, 2000},
-        {"grown since counted empty", "\r", 1000, 0, false, 30},
+        {"written ahead", "\r\n", 10, 0, 200000, 2000},
+        {"first write fails", "\r\n", 10, ENOSPC, 200000, 2000},
+        {"grown since counted empty", "\r", 1000, 0, 0, 30},
+        {"grown past the budget", "\r\n", 10, 0, 10000, 2000, 3584 << 10},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -205,8 +286,8 @@ TEST(CheckCore, KeptRowsAreWrittenAheadOfTheSave) {
             const bool temporary = path.find("/.vq-save-") != std::string::npos;
             return op == Op::Write && temporary && ++held.writes == 1 ? c.failWrite : 0;
         });
-        chk::CheckRun run{dir.file("in.txt"), dir.file("out.txt"), c.counted ? 200000 : 0,
-                          std::chrono::milliseconds(0)};
+        chk::CheckRun run{dir.file("in.txt"), dir.file("out.txt"), c.total,
+                          std::chrono::milliseconds(0), c.memory};
         chk::KeptLines grid;
         chk::CheckCounts counts;
         std::atomic<bool> stop{false};
@@ -215,7 +296,8 @@ TEST(CheckCore, KeptRowsAreWrittenAheadOfTheSave) {
                       chk::Outcome::DuplicatesRemoved);
         });
         vq::listio::faults::setHook({});
-        if (c.counted && !c.failWrite) EXPECT_GT(held.writes, 1) << "nothing was written ahead";
+        if (c.total > 0 && !c.failWrite) EXPECT_GT(held.writes, 1) << "nothing was written ahead";
+        EXPECT_EQ(held.spilled, c.memory > 0);
         EXPECT_EQ(result, c.failWrite ? "Stream write error" : "ok");
         if (c.failWrite)
             EXPECT_FALSE(vqtest::exists(dir.file("out.txt")));

@@ -83,6 +83,7 @@ struct Command {
     std::function<QString(const Call&, int err)> failure; // empty: the command recovers
     QString fullDisk;                                     // the error when the disk fills up
     std::function<void(bool failed)> settled;
+    uint64_t scratch = 0; // the bytes the run writes to a scratch file
 };
 
 class FaultSweep : public ::testing::Test {
@@ -195,7 +196,7 @@ protected:
             }
         }
 
-        std::size_t largest = 0;
+        std::size_t largest = c.scratch;
         for (const Output& o : c.outputs)
             largest = std::max(largest, o.full.size());
         for (uint64_t limit = 0; limit <= largest; ++limit) {
@@ -206,7 +207,7 @@ protected:
             injector.liftLimit();
             // An append may write anywhere up to the larger of the file's old
             // and new sizes.
-            bool fits = true;
+            bool fits = c.scratch <= limit;
             for (const Output& o : c.outputs)
                 fits = fits && std::max(o.full.size(), o.old.size()) <= limit;
             verify(c, fits ? QString() : c.fullDisk, limit, before);
@@ -304,32 +305,39 @@ TEST_F(FaultSweep, SelfAdd) {
     }
 }
 
+// In memory, and partitioned in a scratch file: its failures, the full disk
+// among them, end the check as the save's would.
 TEST_F(FaultSweep, ListCheckOnItsWorkerThread) {
     const std::string in = dir.file("in.txt"), out = dir.file("out.txt");
     services.files = {{QStringLiteral("选择待校验邮件列表文件"), in},
                       {QStringLiteral("校验后列表另存为"), out}};
-    Command c;
-    c.name = "list check";
-    c.prepare = [&] {
-        vqtest::writeFile(in, "a\r\nb\r\na\r\n");
-        vqtest::writeFile(out, "old\r\n");
-    };
-    c.run = [&] {
-        Form1->N6->trigger();
-        waitForCheck();
-    };
-    c.inputs = {in};
-    c.outputs = {{out, "a\r\nb\r\n", Kind::WholeFile, "old\r\n"}};
-    c.success = {QStringLiteral("邮件列表校验完毕!")};
-    c.failure = [in, out](const Call& call, int err) {
-        return call.path == in ? textError(err) : saverError(call, err, out);
-    };
-    c.fullDisk = QStringLiteral("Stream write error.");
-    c.settled = [](bool) {
-        EXPECT_EQ(Form1->Gauge1->progress(), 0);
-        EXPECT_TRUE(Form1->listCheck().StringGrid1.empty());
-    };
-    sweep(c);
+    for (const uint64_t memory : {0, 1}) {
+        Form1->listCheck().memory = memory;
+        Command c;
+        c.name = memory ? "partitioned list check" : "list check";
+        // The three lines with their CRs, and a byte of their bits.
+        c.scratch = memory ? 7 : 0;
+        c.prepare = [&] {
+            vqtest::writeFile(in, "a\r\nb\r\na\r\n");
+            vqtest::writeFile(out, "old\r\n");
+        };
+        c.run = [&] {
+            Form1->N6->trigger();
+            waitForCheck();
+        };
+        c.inputs = {in};
+        c.outputs = {{out, "a\r\nb\r\n", Kind::WholeFile, "old\r\n"}};
+        c.success = {QStringLiteral("邮件列表校验完毕!")};
+        c.failure = [in, out](const Call& call, int err) {
+            return call.path == in ? textError(err) : saverError(call, err, out);
+        };
+        c.fullDisk = QStringLiteral("Stream write error.");
+        c.settled = [](bool) {
+            EXPECT_EQ(Form1->Gauge1->progress(), 0);
+            EXPECT_TRUE(Form1->listCheck().StringGrid1.empty());
+        };
+        sweep(c);
+    }
 }
 
 TEST_F(FaultSweep, OrAndAndFilters) {

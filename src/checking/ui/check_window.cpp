@@ -184,7 +184,7 @@ void ListCheck::start() {
 
     // The previous worker has sent its last change; let it return for good.
     if (worker) worker->wait();
-    run_ = CheckRun{input, output, total, progressEvery};
+    run_ = CheckRun{input, output, total, progressEvery, memory};
     running_ = true;
     auto* thread = new qxthread(Button4);
     thread->setFreeOnTerminate(true);

@@ -75,6 +75,8 @@ public:
     // chosen line with these.
     std::chrono::milliseconds progressEvery = kProgressInterval;
     CheckListener* watcher = nullptr;
+    // The memory budget; 0, the window's own, is derived from the machine.
+    uint64_t memory = 0;
 
 private:
     friend class WindowSide;
