@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Kills veskoqindra-cli with SIGKILL at random moments while it rewrites a
-# list in place (check L L) and while it adds to one (add L TEXT, to a list
+# list in place (check L L, in memory and partitioned in a scratch file
+# under a budget of 4 KiB) and while it adds to one (add L TEXT, to a list
 # ending in CR LF and to ones whose end-of-file mark it cuts), and checks
 # after every kill that the list reads as its old lines or its new ones,
 # byte for byte old or new where the add never shortens the file, and that
@@ -77,15 +78,17 @@ run_case() {
         "$cli" check next.txt other.txt >/dev/null
         if ls -A | grep -q '^\.vq-save-'; then leftAfter=$((leftAfter + 1)); fi
     done
-    printf '%-26s %6d %8d %6d %6d %9d %9d %5d %10d %12d\n' "$name" "$kills" "$finished" \
+    printf '%-30s %6d %8d %6d %6d %9d %9d %5d %10d %12d\n' "$name" "$kills" "$finished" \
         "$old" "$new" "$oldLines" "$newLines" "$bad" "$leftNow" "$leftAfter"
     [ "$bad" -eq 0 ] && [ "$leftAfter" -eq 0 ]
 }
 
-printf '%-26s %6s %8s %6s %6s %9s %9s %5s %10s %12s\n' case kills finished old new \
+printf '%-30s %6s %8s %6s %6s %9s %9s %5s %10s %12s\n' case kills finished old new \
     old-lines new-lines cut tmp-left tmp-after-next
 status=0
 run_case "check l.txt l.txt" check.orig "$cli" check l.txt l.txt || status=1
+run_case "check --memory 4K l.txt l.txt" check.orig "$cli" check --memory 4K l.txt l.txt ||
+    status=1
 run_case "add, ends in CR LF" add.orig "$cli" add l.txt new@example.cn || status=1
 run_case "add, 2 bytes cut" add-short-tail.orig "$cli" add l.txt new@example.cn || status=1
 run_case "add, 101 bytes cut" add-long-tail.orig "$cli" add l.txt new@example.cn || status=1

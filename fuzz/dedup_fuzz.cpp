@@ -3,7 +3,8 @@
 // every kept row keeps, in the same order, with a good hash and with one so
 // poor that every lookup runs into rows it must tell apart byte by byte.
 // The whole pass then runs on a file, stopped at a line of the input's
-// choosing.
+// choosing, and again under a budget of a few bytes or KiB, in partitions,
+// with both hashes.
 #include "checking/dedup.h"
 #include "checking/kept_lines.h"
 #include "fuzz_util.h"
@@ -40,6 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int64_t expect = in.ConsumeIntegralInRange<int64_t>(-2, 5000);
     const int64_t stopAt = in.ConsumeIntegralInRange<int64_t>(0, 40);
     const bool lf = in.ConsumeBool(); // lines written with LF, as --lf asks
+    const uint64_t memory = in.ConsumeIntegralInRange<uint64_t>(1, 64 << 10);
+    const int partitions = in.ConsumeIntegralInRange<int>(0, 9);
     vq::listio::setWrittenLineEnd(lf);
     const std::string file = in.ConsumeRemainingBytesAsString();
     // Lines as the reader gives them: never a CR inside.
@@ -103,5 +106,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(fuzzutil::readBytes(output) == naive::joinLines(kept, lf ? "\n" : "\r\n"));
     }
     FUZZ_CHECK(fuzzutil::scratchEntries() == 2);
+
+    for (KeptLines::LineHash hash : {&hashLine, &poorHash}) {
+        fuzzutil::writeBytes(output, "old");
+        CheckRun tight = run;
+        tight.memory = memory;
+        tight.partitions = partitions;
+        KeptLines small(hash);
+        CheckListener quiet;
+        std::atomic<bool> never{false};
+        const Outcome o = removeDuplicates(tight, small, never, quiet, counts);
+        FUZZ_CHECK(counts.linesRead == static_cast<int64_t>(lines.size()));
+        FUZZ_CHECK(counts.kept == static_cast<int64_t>(keptAll.size()));
+        const bool repeats = keptAll.size() < lines.size();
+        FUZZ_CHECK(o == (repeats ? Outcome::DuplicatesRemoved : Outcome::NoDuplicates));
+        FUZZ_CHECK(fuzzutil::readBytes(output) ==
+                   (repeats ? naive::joinLines(keptAll, lf ? "\n" : "\r\n") : "old"));
+        FUZZ_CHECK(fuzzutil::scratchEntries() == 2);
+    }
     return 0;
 }

@@ -490,11 +490,11 @@ public:
             for (const std::string& piece : pieces)
                 write_(piece);
             if (thirds > 0) progress.add(thirds, bytes);
-            if (done && pieces.empty()) break;
             if (stop.load(std::memory_order_acquire)) {
                 end();
                 return false;
             }
+            if (done && pieces.empty()) break;
         }
         end();
         if (error_) std::rethrow_exception(error_);

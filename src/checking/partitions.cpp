@@ -82,7 +82,7 @@ char* ChunkStore::takeBlock() {
         freeBlocks_.pop_back();
         return b;
     }
-    if (carve_ + chunkBytes_ > carveEnd_) {
+    if (static_cast<std::size_t>(carveEnd_ - carve_) < chunkBytes_) {
         // Small pages: the chunks are written and read in order, so their
         // pages cost no misses of the address translation, and huge pages
         // can cost far more to get than they save, when the system must

@@ -136,9 +136,9 @@ int runCheck(const std::vector<std::string>& args) {
 
 const vq::cli::Register reg({"check", "[--memory SIZE] IN OUT",
                              "keep the first occurrence of every line of IN, in order, and "
-                             "write them to OUT when a line was repeated; Ctrl-C stops. At most "
-                             "SIZE bytes (K, M, G suffixes; default half the available memory) "
-                             "hold lines, the rest waits in a scratch file beside OUT",
+                             "write them to OUT when a line was repeated; Ctrl-C stops. The check "
+                             "holds at most SIZE bytes of lines (K, M, G suffixes; default: half "
+                             "the available memory) and keeps the rest in a scratch file",
                              20, runCheck});
 
 } // namespace

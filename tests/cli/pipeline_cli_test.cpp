@@ -136,6 +136,10 @@ TEST_F(Pipeline, EveryMessageAndStatus) {
         {"$C check a.txt /dev/full", 1, "veskoqindra-cli: /dev/full: Stream write error.\n"},
         {"$C check a.txt x.txt", 1, "veskoqindra-cli: Cannot create file x.txt.\n"},
         {"cat a.txt | $C check - x.txt", 1, "veskoqindra-cli: Cannot create file x.txt.\n"},
+        // Partitioned, the same failures.
+        {"$C check --memory 1 a.txt /dev/full", 1,
+         "veskoqindra-cli: /dev/full: Stream write error.\n"},
+        {"$C check --memory 1 a.txt x.txt", 1, "veskoqindra-cli: Cannot create file x.txt.\n"},
         {"$C filter --or --params none.txt a.txt m.txt r.txt", 1,
          "veskoqindra-cli: none.txt: File not found.\n"},
         {"$C add x.txt n@n.cn", 1, "veskoqindra-cli: x.txt: File access denied.\n"},
@@ -153,6 +157,8 @@ TEST_F(Pipeline, EveryMessageAndStatus) {
         {"$C check - - < u.txt", 0,
          "地址总数\t2\n删除重复\t0\n有效地址\t2\n邮件列表没有重复!\n"
          "veskoqindra-cli: -: not written, as no line is repeated\n"},
+        {"$C check --memory 2k u.txt c.txt > /dev/null", 0,
+         "veskoqindra-cli: c.txt: not written, as no line is repeated\n"},
         // Wrong usage.
         {"$C", 2, "usage: veskoqindra-cli COMMAND ARGS...\n" + usage},
         {"$C mrege", 2,
@@ -172,6 +178,22 @@ TEST_F(Pipeline, EveryMessageAndStatus) {
              usage},
         {"$C add - x", 2,
          "veskoqindra-cli: add: FILE cannot be '-'\nusage: veskoqindra-cli add FILE TEXT\n" +
+             usage},
+        {"$C check --memory 0 a.txt o.txt", 2,
+         "veskoqindra-cli: check: invalid memory size '0'\n"
+         "usage: veskoqindra-cli check [--memory SIZE] IN OUT\n" +
+             usage},
+        {"$C check --memory 1.5G a.txt o.txt", 2,
+         "veskoqindra-cli: check: invalid memory size '1.5G'\n"
+         "usage: veskoqindra-cli check [--memory SIZE] IN OUT\n" +
+             usage},
+        {"$C check --memory 4Q a.txt o.txt", 2,
+         "veskoqindra-cli: check: invalid memory size '4Q'\n"
+         "usage: veskoqindra-cli check [--memory SIZE] IN OUT\n" +
+             usage},
+        {"$C check --memory 20000000000T a.txt o.txt", 2,
+         "veskoqindra-cli: check: invalid memory size '20000000000T'\n"
+         "usage: veskoqindra-cli check [--memory SIZE] IN OUT\n" +
              usage},
         {"$C merge-folder - o.txt", 2,
          "veskoqindra-cli: merge-folder: DIR cannot be '-'\nusage: veskoqindra-cli merge-folder "

@@ -14,6 +14,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -150,8 +151,10 @@ TEST(WholeFileSaver, FailedSaveLeavesOldFileIntactAndNoTemporary) {
     const std::string target = dir.file("list.txt");
     const std::string cannotCreate = "Cannot create file " + target;
     const std::string text(5000, 'n');
-    enum class Way { Whole, InParts, Dropped };
-    for (Way way : {Way::Whole, Way::InParts, Way::Dropped}) {
+    // Whole; the start in parts, the rest at the save; every byte in parts;
+    // parts, then no save.
+    enum class Way { Whole, InParts, AllInParts, Dropped };
+    for (Way way : {Way::Whole, Way::InParts, Way::AllInParts, Way::Dropped}) {
         // Made afresh for each way: the hooks count calls.
         const struct {
             const char* name;
@@ -180,9 +183,10 @@ TEST(WholeFileSaver, FailedSaveLeavesOldFileIntactAndNoTemporary) {
              "Stream write error"},
         };
         for (const auto& c : cases) {
-            SCOPED_TRACE(c.name + std::string(way == Way::Whole     ? ", whole"
-                                              : way == Way::InParts ? ", in parts"
-                                                                    : ", dropped"));
+            SCOPED_TRACE(c.name + std::string(way == Way::Whole        ? ", whole"
+                                              : way == Way::InParts    ? ", in parts"
+                                              : way == Way::AllInParts ? ", all in parts"
+                                                                       : ", dropped"));
             vqtest::writeFile(target, "old\r\n");
             HookGuard hook(c.hook);
             const std::string result = vqtest::outcome([&] {
@@ -191,6 +195,9 @@ TEST(WholeFileSaver, FailedSaveLeavesOldFileIntactAndNoTemporary) {
                 saver.write(std::string_view(text).substr(0, 2000));
                 saver.write(std::string_view(text).substr(2000, 1000));
                 if (way == Way::InParts) saver.commit(text);
+                if (way != Way::AllInParts) return;
+                saver.write(std::string_view(text).substr(3000));
+                saver.commit();
             });
             const bool saved = way != Way::Dropped && c.expected == "ok";
             EXPECT_EQ(result, way == Way::Dropped ? "ok" : c.expected);
@@ -200,8 +207,8 @@ TEST(WholeFileSaver, FailedSaveLeavesOldFileIntactAndNoTemporary) {
     }
 }
 
-// A device takes the text at the save, with nothing written ahead into a
-// temporary beside it.
+// A device takes the parts as they come, with no temporary beside it: a
+// part it refuses fails the save.
 TEST(WholeFileSaver, ADeviceIsNotWrittenAhead) {
     int temporaries = 0;
     HookGuard hook([&](Op op, const std::string& path) {
@@ -211,7 +218,69 @@ TEST(WholeFileSaver, ADeviceIsNotWrittenAhead) {
     vq::listio::TextSaver saver("/dev/null");
     saver.write("kept\r\n");
     saver.commit("kept\r\nrows\r\n");
+    vq::listio::TextSaver full("/dev/full");
+    full.write("kept\r\n");
+    EXPECT_TRUE(full.failed());
+    EXPECT_EQ(vqtest::outcome([&] { full.commit(); }), "Stream write error");
     EXPECT_EQ(temporaries, 0);
+}
+
+// A scratch file goes beside the file to be saved, or to $TMPDIR when that
+// is another file system with more room and not one held in memory. Unnamed,
+// or named only until it is open, it leaves nothing in either folder, and
+// reads back what was written.
+TEST(WholeFileSaver, ScratchFilesGoBesideTheTargetOrToARoomierTmpdir) {
+    vqtest::TempDir disk;
+    fs::create_directory(disk.file("sub"));
+    const bool shm = fs::is_directory("/dev/shm") && access("/dev/shm", W_OK) == 0;
+    std::string inMemory;
+    if (shm) {
+        char name[] = "/dev/shm/vqtest-XXXXXX";
+        inMemory = mkdtemp(name);
+    }
+    auto room = [](const std::string& folder) {
+        struct statvfs v;
+        return statvfs(folder.c_str(), &v) == 0 ? uint64_t(v.f_bavail) * v.f_frsize : 0;
+    };
+    const struct {
+        const char* name;
+        std::string target, tmpdir, expected;
+        bool named = false;
+    } rows[] = {
+        {"TMPDIR in memory", disk.file("out.txt"), "/dev/shm", disk.path() + "/"},
+        {"TMPDIR on the same disk", disk.file("out.txt"), disk.file("sub"), disk.path() + "/"},
+        {"a file system without unnamed files", disk.file("out.txt"), disk.file("sub"),
+         disk.path() + "/", true},
+        {"target in memory, TMPDIR on a disk", inMemory + "/out.txt", disk.path(),
+         room(disk.path()) > room(inMemory) ? disk.path() + "/" : inMemory + "/"},
+    };
+    const char* saved = getenv("TMPDIR");
+    const std::string before = saved ? saved : "";
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        if (!shm && (r.tmpdir == "/dev/shm" || r.target.starts_with("/out"))) continue;
+        setenv("TMPDIR", r.tmpdir.c_str(), 1);
+        std::string opened;
+        HookGuard hook([&](Op op, const std::string& path) {
+            if (op != Op::Open || !isTemporary(path)) return 0;
+            opened = path.substr(0, path.rfind('/') + 1);
+            return r.named ? EOPNOTSUPP : 0;
+        });
+        vq::listio::ScratchFile scratch(r.target);
+        EXPECT_EQ(opened, r.expected);
+        EXPECT_EQ(scratch.folder(), r.expected);
+        EXPECT_EQ(scratch.append("lines\r", 6), 0u);
+        EXPECT_EQ(scratch.append("more\r", 5), 6u);
+        char back[5];
+        scratch.read(6, back, 5);
+        EXPECT_EQ(std::string(back, 5), "more\r");
+        EXPECT_TRUE(entries(r.expected).empty() || entries(r.expected) == Lines{"sub"});
+    }
+    if (saved)
+        setenv("TMPDIR", before.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+    if (shm) fs::remove_all(inMemory);
 }
 
 // A link moved to another folder while the text was partly written: the
@@ -338,23 +407,31 @@ TEST(WholeFileSaver, ANameWrittenMeanwhileByAnotherCommandIsKept) {
 // Left by saves that were killed after naming their temporary: removed by
 // the next save in the folder unless their saver may still be at work.
 TEST(WholeFileSaver, TheNextSaveRemovesTemporariesOfEndedProcesses) {
-    vqtest::TempDir dir;
     pid_t ended = fork();
     if (ended == 0) _exit(0);
     waitpid(ended, nullptr, 0);
     const std::string gone = ".vq-save-" + std::to_string(ended);
     const std::string mine = ".vq-save-" + std::to_string(getpid());
-    for (const std::string& name : {gone + "-0.tmp", gone + "-12.tmp", gone + "-3.tmp",
-                                    mine + "-999.tmp", std::string(".vq-save-x.tmp")})
-        vqtest::writeFile(dir.file(name), "left");
-    // Held open and locked, as by a saver in another process namespace.
-    int held = open(dir.file(gone + "-3.tmp").c_str(), O_RDWR);
-    struct flock fl {};
-    fl.l_type = F_WRLCK;
-    ASSERT_EQ(fcntl(held, F_OFD_SETLK, &fl), 0);
-    saveText(dir.file("list.txt"), "new\r\n");
-    close(held);
-    Lines kept{gone + "-3.tmp", mine + "-999.tmp", ".vq-save-x.tmp", "list.txt"};
-    std::sort(kept.begin(), kept.end());
-    EXPECT_EQ(entries(dir.path()), kept);
+    // The next save, or the next scratch file made in the folder.
+    for (bool scratch : {false, true}) {
+        SCOPED_TRACE(scratch ? "scratch file" : "save");
+        vqtest::TempDir dir;
+        for (const std::string& name : {gone + "-0.tmp", gone + "-12.tmp", gone + "-3.tmp",
+                                        mine + "-999.tmp", std::string(".vq-save-x.tmp")})
+            vqtest::writeFile(dir.file(name), "left");
+        // Held open and locked, as by a saver in another process namespace.
+        int held = open(dir.file(gone + "-3.tmp").c_str(), O_RDWR);
+        struct flock fl {};
+        fl.l_type = F_WRLCK;
+        ASSERT_EQ(fcntl(held, F_OFD_SETLK, &fl), 0);
+        if (scratch)
+            vq::listio::ScratchFile(dir.file("list.txt")).append("x\r", 2);
+        else
+            saveText(dir.file("list.txt"), "new\r\n");
+        close(held);
+        Lines kept{gone + "-3.tmp", mine + "-999.tmp", ".vq-save-x.tmp"};
+        if (!scratch) kept.push_back("list.txt");
+        std::sort(kept.begin(), kept.end());
+        EXPECT_EQ(entries(dir.path()), kept);
+    }
 }

@@ -1,6 +1,7 @@
 // Saves and appends killed before each of their system calls: the list holds
 // its old text or the new one whole, never a cut one, and no temporary file
 // outlives the next save in the folder.
+#include "checking/dedup.h"
 #include "listio/fault_seam.h"
 #include "listio/listio.h"
 #include "maintenance/selfadd.h"
@@ -55,26 +56,53 @@ int temporariesIn(const std::string& folder) {
     }));
 }
 
+// A save, and a check partitioned in a scratch file, whose save follows.
 TEST(Killed, SaveLeavesTheOldFileOrTheNewOneAndNoTemporary) {
     vqtest::TempDir dir;
-    const std::string target = dir.file("list.txt");
-    const std::string newText(100000, 'n');
-    for (bool named : {false, true}) {
-        for (bool existed : {true, false}) {
-            for (Op op : kOps) {
-                for (int n = 1;; ++n) {
-                    SCOPED_TRACE(std::string(named ? "named" : "unnamed") +
-                                 (existed ? ", replacing" : ", new") + ", killed before " +
-                                 kOpNames[static_cast<int>(op)] + " #" + std::to_string(n));
-                    fs::remove(target);
-                    if (existed) vqtest::writeFile(target, "old\r\n");
-                    if (!killedBefore(op, n, named, [&] { vq::listio::saveText(target, newText); }))
-                        break;
-                    const std::string now = vqtest::readFile(target);
-                    EXPECT_TRUE(now == (existed ? "old\r\n" : "") || now == newText) << now.size();
-                    EXPECT_EQ(vqtest::exists(target), existed || now == newText);
-                    vq::listio::saveText(dir.file("next.txt"), "next\r\n");
-                    EXPECT_EQ(temporariesIn(dir.path()), 0);
+    const std::string target = dir.file("list.txt"), input = dir.file("in.txt");
+    std::string list, kept;
+    for (int i = 0; i < 3000; ++i) {
+        const std::string line = "u" + std::to_string(i % 2000) + "@mail.cn\r\n";
+        list += line;
+        if (i < 2000) kept += line;
+    }
+    vqtest::writeFile(input, list);
+    const struct {
+        const char* name;
+        std::string newText;
+        std::function<void()> action;
+    } actions[] = {
+        {"save", std::string(100000, 'n'),
+         [&] { vq::listio::saveText(target, std::string(100000, 'n')); }},
+        {"partitioned check", kept,
+         [&] {
+             vq::checking::CheckRun run{input, target, 3000, std::chrono::milliseconds(40), 1};
+             vq::checking::KeptLines grid;
+             vq::checking::CheckCounts counts;
+             vq::checking::CheckListener quiet;
+             std::atomic<bool> stop{false};
+             vq::checking::removeDuplicates(run, grid, stop, quiet, counts);
+         }},
+    };
+    for (const auto& a : actions) {
+        const std::string& newText = a.newText;
+        for (bool named : {false, true}) {
+            for (bool existed : {true, false}) {
+                for (Op op : kOps) {
+                    for (int n = 1;; ++n) {
+                        SCOPED_TRACE(std::string(a.name) + (named ? ", named" : ", unnamed") +
+                                     (existed ? ", replacing" : ", new") + ", killed before " +
+                                     kOpNames[static_cast<int>(op)] + " #" + std::to_string(n));
+                        fs::remove(target);
+                        if (existed) vqtest::writeFile(target, "old\r\n");
+                        if (!killedBefore(op, n, named, a.action)) break;
+                        const std::string now = vqtest::readFile(target);
+                        EXPECT_TRUE(now == (existed ? "old\r\n" : "") || now == newText)
+                            << now.size();
+                        EXPECT_EQ(vqtest::exists(target), existed || now == newText);
+                        vq::listio::saveText(dir.file("next.txt"), "next\r\n");
+                        EXPECT_EQ(temporariesIn(dir.path()), 0);
+                    }
                 }
             }
         }
