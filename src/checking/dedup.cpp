@@ -355,6 +355,8 @@ constexpr std::size_t kDirectMost = std::size_t(960) << 20;
 // lines, every lookup misses the caches, and each growth hashes every row
 // again.
 constexpr std::size_t kMostDirectIndex = std::size_t(64) << 20;
+// The most rows that index holds, at most 70 % full with four-byte slots.
+constexpr int64_t kMostDirectRows = static_cast<int64_t>(kMostDirectIndex / 4 * 7 / 10);
 // A partition is always given this much room, however small the budget.
 constexpr std::size_t kLeastRoom = std::size_t(16) << 10;
 // The kept lines of the second reading go to the save in pieces this large.
@@ -619,14 +621,14 @@ bool moveRows(KeptLines& grid, listio::TextSaver& save, Partitions& parts,
     return true;
 }
 
-// The list read again: its lines after the first `skip`, of `lines` in all,
-// go into the save when their partition kept them, in the list's order and
-// each ended by CR LF as the rows of the direct pass. False when stopped.
-// A list that changed since it was first read fails as a read would.
-bool writeKeptLines(const CheckRun& run, const Stamp& stamp, const KeptLines& grid,
-                    Partitions& parts, int64_t skip, int64_t lines, listio::TextSaver& save,
-                    const std::atomic<bool>& stop, Progress& progress) {
-    listio::TextReader in(run.input);
+// The list read again with `in`, just opened: its lines after the first
+// `skip`, of `lines` in all, go into the save when their partition kept
+// them, in the list's order and each ended by CR LF as the rows of the
+// direct pass. False when stopped. A list that changed since it was first
+// read fails as a read would.
+bool writeKeptLines(const CheckRun& run, listio::TextReader& in, const Stamp& stamp,
+                    const KeptLines& grid, Partitions& parts, int64_t skip, int64_t lines,
+                    listio::TextSaver& save, const std::atomic<bool>& stop, Progress& progress) {
     if (!(stampOf(run.input) == stamp)) throw EReadError(run.input);
     bool consistent = true;
     std::atomic<bool> failed{false};
@@ -732,7 +734,7 @@ Outcome removeDuplicates(const CheckRun& run, KeptLines& grid, const std::atomic
     // distinct, and a line partitioned at once costs less than one kept in
     // a direct pass that then hands it over.
     const uint64_t worst = stamp.size + 13 * static_cast<uint64_t>(std::max<int64_t>(run.total, 0));
-    if (worst > direct) {
+    if (worst > direct || run.total > kMostDirectRows) {
         parts = partitionsFor(run, budget, grid, stamp.size, 0, 0);
         LineFeed feed(in, grid, [&](const Batch& b) -> int64_t {
             for (const Line& line : b.lines)
@@ -777,19 +779,26 @@ Outcome removeDuplicates(const CheckRun& run, KeptLines& grid, const std::atomic
 
     if (parts && !stopped) {
         parts->endOfLines();
+        // The list stays open, and so under the sharing rule, through both
+        // readings; the first reader's buffers, which a long line may have
+        // made large, go before the partitions are decided.
+        listio::TextReader again(run.input);
+        in.close();
         stopped = !parts->decide(grid, stop, [&](int64_t n) { progress.add(n, 0); });
         grid.clear();
         counts.kept = directRows + parts->kept();
         if (!stopped && counts.kept < counts.linesRead && !save.failed())
-            stopped = !writeKeptLines(run, stamp, grid, *parts, directLines, counts.linesRead, save,
-                                      stop, progress);
-    } else if (!parts) {
-        counts.kept = grid.size();
+            stopped = !writeKeptLines(run, again, stamp, grid, *parts, directLines,
+                                      counts.linesRead, save, stop, progress);
+        else
+            again.close();
+    } else {
+        if (!parts) counts.kept = grid.size();
+        in.close();
     }
 
     if (!stopped) progress.finish(counts.linesRead);
     progress.flush();
-    in.close();
     if (parts) listener.partitioned(parts->report());
     listener.passEnded();
 

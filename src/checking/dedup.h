@@ -117,7 +117,7 @@ uint64_t defaultMemoryBudget();
 // empties it once the outcome has been shown. Throws the list-file errors.
 //
 // The check holds at most run.memory bytes of lines and index, beyond a few
-// MiB of buffers and three times its longest line (a line is always held
+// MiB of buffers and four times its longest line (a line is always held
 // whole). While the distinct lines fit that budget and one index serves
 // them well, they are kept in grid as they come (the direct pass). Past
 // that, the later lines go into partitions (in memory while the budget

@@ -349,6 +349,9 @@ bool Partitions::decide(KeptLines& grid, const std::atomic<bool>& stop,
 bool Partitions::decideSplit(std::size_t index, Decider& d, const std::atomic<bool>& stop,
                              const std::function<void(int64_t)>& decided) {
     store_.release(parts_[index].bits);
+    // The rows that did not fit give their memory back before the lines
+    // are cut again.
+    d.grid.clear();
     split(index, d.grid);
     const std::size_t first = parts_[index].firstChild, n = parts_[index].children;
     for (std::size_t c = first; c < first + n; ++c) {
@@ -401,11 +404,15 @@ Partitions::Verdict Partitions::decideOne(std::size_t index, Decider& d,
             }
             if ((i & 1023) == 0 && stop.load(std::memory_order_relaxed)) return Verdict::Stopped;
             // Cutting again can only help while the rows are more than one.
-            if (grid.memoryUsed() > room_ && grid.size() >= 2 && p.depth < kDeepest)
+            if (grid.memoryUsed() > room_ && grid.size() >= 2 && p.depth < kDeepest) {
+                if (d.buffer.size() > kLargestChunk) std::vector<char>().swap(d.buffer);
                 return Verdict::TooLarge;
+            }
         }
     }
     if (filled > 0) d.bits.push_back(static_cast<char>(byte));
+    // A line longer than a chunk was read back whole: its room goes now.
+    if (d.buffer.size() > kLargestChunk) std::vector<char>().swap(d.buffer);
     std::lock_guard lock(storeMutex_);
     store_.appendBytes(p.bits, d.bits.data(), d.bits.size());
     store_.seal(p.bits);
@@ -439,6 +446,7 @@ void Partitions::split(std::size_t index, const KeptLines& grid) {
             return true;
         });
     }
+    if (buffer_.size() > kLargestChunk) std::vector<char>().swap(buffer_);
     for (std::size_t c = first; c < first + children; ++c) {
         Part& child = parts_[c];
         store_.seal(child.lines);
