@@ -444,7 +444,7 @@ public:
     // From the handle: gives a piece of output to the caller's thread, and
     // waits while enough are waiting. False when the feed is ending.
     bool hand(std::string& piece) {
-        if (!thread_.joinable()) {
+        if (!threaded_) {
             write_(piece);
             piece.clear();
             return true;
@@ -464,10 +464,13 @@ public:
     bool follow(const std::atomic<bool>& stop, Progress& progress,
                 std::function<void(const std::string&)> write = {}) {
         write_ = std::move(write);
+        // Set before the thread starts, which reads it.
+        threaded_ = true;
         try {
             thread_ = std::thread([this] { feed(); });
         } catch (const std::system_error&) {
             // No thread: the batches are handled here, one by one.
+            threaded_ = false;
             Batch b;
             for (;;) {
                 if (stop.load(std::memory_order_acquire)) return false;
@@ -559,6 +562,7 @@ private:
     std::deque<std::string> pieces_;
     bool done_ = false, quit_ = false;
     std::exception_ptr error_;
+    bool threaded_ = false;
     std::thread thread_; // last: started once everything above is ready
 };
 
