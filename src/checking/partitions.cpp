@@ -352,7 +352,7 @@ bool Partitions::decideSplit(std::size_t index, Decider& d, const std::atomic<bo
     // The rows that did not fit give their memory back before the lines
     // are cut again.
     d.grid.clear();
-    split(index, d.grid);
+    if (!split(index, d.grid, stop)) return false;
     const std::size_t first = parts_[index].firstChild, n = parts_[index].children;
     for (std::size_t c = first; c < first + n; ++c) {
         parts_[c].bits = store_.addStream();
@@ -421,7 +421,7 @@ Partitions::Verdict Partitions::decideOne(std::size_t index, Decider& d,
     return Verdict::Done;
 }
 
-void Partitions::split(std::size_t index, const KeptLines& grid) {
+bool Partitions::split(std::size_t index, const KeptLines& grid, const std::atomic<bool>& stop) {
     const Part& p = parts_[index];
     const std::size_t children =
         std::clamp<std::size_t>(countFor(p.bytes, static_cast<uint64_t>(p.count), room_), 2,
@@ -439,6 +439,7 @@ void Partitions::split(std::size_t index, const KeptLines& grid) {
     int64_t i = 0;
     std::string_view bytes;
     for (std::size_t k = 0; store_.chunk(lines, k, buffer_, bytes); ++k) {
+        if (stop.load(std::memory_order_acquire)) return false;
         forEachLine(bytes, [&](std::string_view line) {
             Part& to = parts_[first + pick(grid.hashOf(line), depth, children)];
             store_.appendLine(to.lines, line);
@@ -457,6 +458,7 @@ void Partitions::split(std::size_t index, const KeptLines& grid) {
     parts_[index].firstChild = first;
     parts_[index].children = children;
     ++splits_;
+    return true;
 }
 
 std::size_t Partitions::leafOf(uint64_t hash) const {

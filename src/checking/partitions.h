@@ -112,9 +112,11 @@ struct PartitionReport {
 
 class Partitions {
 public:
-    // `count` partitions (at least 1); the lines are hashed with `grid`'s
-    // hash, and a partition is checked in at most `room` bytes of index and
-    // rows unless it cannot be cut further.
+    // `count` partitions (at least 1) for lines that come with their hash
+    // as the deciding grid makes it; a partition is checked in at most
+    // `room` bytes of index and rows unless it cannot be cut further, and
+    // the lines take at most `storeMemory` before the scratch file beside
+    // `target` takes the rest.
     Partitions(std::string target, std::size_t count, std::size_t storeMemory, std::size_t room);
 
     // The number of partitions for lines of about `bytes` and `lines` in
@@ -136,9 +138,10 @@ public:
     // Every line has been added.
     void endOfLines();
 
-    // Checks every partition in `grid`, which is emptied first and left
-    // with the last partition's rows. `decided` hears how many later lines
-    // each partition decided. False when stop was set meanwhile.
+    // Checks every partition, in `grid` and in one more grid of the same
+    // hash on a second thread. `grid` is left with the rows of the last
+    // partition it checked. `decided` hears, on this thread, how many later
+    // lines have been decided. False when stop was set meanwhile.
     bool decide(KeptLines& grid, const std::atomic<bool>& stop,
                 const std::function<void(int64_t)>& decided);
     // Of the later lines, how many are the first of their kind.
@@ -202,7 +205,8 @@ private:
     // when stopped.
     bool decideSplit(std::size_t index, Decider& d, const std::atomic<bool>& stop,
                      const std::function<void(int64_t)>& decided);
-    void split(std::size_t index, const KeptLines& grid);
+    // False when stopped, the partition then half cut.
+    bool split(std::size_t index, const KeptLines& grid, const std::atomic<bool>& stop);
 
     std::size_t room_;
     std::size_t roots_;
