@@ -71,7 +71,7 @@ def temporaries():
             try:
                 target = os.readlink(f"/proc/{pid}/fd/{fd}")
                 with open(f"/proc/{pid}/fdinfo/{fd}") as f:
-                    flags = int(f.readline().split()[1], 8)
+                    flags = next(int(l.split()[1], 8) for l in f if l.startswith("flags:"))
                 st = os.stat(f"/proc/{pid}/fd/{fd}")
             except OSError:
                 continue

@@ -461,8 +461,10 @@ public:
     // Runs the feed to its end, writing the handed pieces with `write`.
     // False when stop was set first. Throws the failures of the reader and
     // the handle.
+    // `idle` runs on this thread between its looks at the feed.
     bool follow(const std::atomic<bool>& stop, Progress& progress,
-                std::function<void(const std::string&)> write = {}) {
+                std::function<void(const std::string&)> write = {},
+                const std::function<void()>& idle = {}) {
         write_ = std::move(write);
         // Set before the thread starts, which reads it.
         threaded_ = true;
@@ -500,6 +502,7 @@ public:
                 return false;
             }
             if (done && pieces.empty()) break;
+            if (idle) idle();
         }
         end();
         if (error_) std::rethrow_exception(error_);
@@ -746,7 +749,8 @@ Outcome removeDuplicates(const CheckRun& run, KeptLines& grid, const std::atomic
             counts.linesRead += static_cast<int64_t>(b.lines.size());
             return static_cast<int64_t>(b.lines.size());
         });
-        stopped = !feed.follow(stop, progress);
+        // This thread gives the partitions' memory its pages meanwhile.
+        stopped = !feed.follow(stop, progress, {}, [&] { parts->prepare(); });
     } else {
         grid.expectLines(run.total, stamp.size, direct);
         LineSource lines(in, grid, &save);

@@ -8,6 +8,7 @@
 #include <sys/mman.h>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace vq::checking {
 
@@ -67,6 +68,20 @@ ChunkStore::~ChunkStore() {
             if (c.memory && !c.pooled) delete[] c.memory;
     for (const auto& [start, bytes] : mappings_)
         ::munmap(start, bytes);
+    if (spare_) ::munmap(spare_, kMapping);
+}
+
+void ChunkStore::prepare() {
+    {
+        std::lock_guard lock(spareMutex_);
+        if (spare_) return;
+    }
+    if (inMemory_.load(std::memory_order_relaxed) + 2 * kMapping > limit_) return;
+    void* p = ::mmap(nullptr, kMapping, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return;
+    ::madvise(p, kMapping, MADV_POPULATE_WRITE);
+    std::lock_guard lock(spareMutex_);
+    spare_ = static_cast<char*>(p);
 }
 
 std::size_t ChunkStore::addStream() {
@@ -87,8 +102,14 @@ char* ChunkStore::takeBlock() {
         // pages cost no misses of the address translation, and huge pages
         // can cost far more to get than they save, when the system must
         // first gather free memory into them.
-        void* p =
-            ::mmap(nullptr, kMapping, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        void* p;
+        {
+            std::lock_guard lock(spareMutex_);
+            p = std::exchange(spare_, nullptr);
+        }
+        if (!p)
+            p = ::mmap(nullptr, kMapping, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1,
+                       0);
         if (p == MAP_FAILED) throw std::bad_alloc();
         carve_ = static_cast<char*>(p);
         carveEnd_ = carve_ + kMapping;
@@ -343,6 +364,9 @@ bool Partitions::decide(KeptLines& grid, const std::atomic<bool>& stop,
     std::sort(tooLarge.begin(), tooLarge.end());
     for (std::size_t i : tooLarge)
         if (!decideSplit(i, mine, stop, decided)) return false;
+    cursors_.assign(parts_.size(), Cursor{});
+    for (std::size_t i = 0; i < parts_.size(); ++i)
+        if (parts_[i].children == 0) cursors_[i].left = parts_[i].count - parts_[i].kept;
     return true;
 }
 
@@ -468,31 +492,20 @@ std::size_t Partitions::leafOf(uint64_t hash) const {
     return i;
 }
 
-bool Partitions::isFirst(uint64_t hash, bool& consistent) {
-    Part& p = parts_[leafOf(hash)];
-    if (p.asked >= p.count - p.kept) {
-        consistent = false;
+bool Partitions::nextBits(std::size_t index) {
+    Cursor& c = cursors_[index];
+    if (bitFiles_.size() <= index) bitFiles_.resize(parts_.size());
+    std::string_view bytes;
+    if (!store_.chunk(parts_[index].bits, c.chunk++, bitFiles_[index], bytes) || bytes.empty())
         return false;
-    }
-    if (p.bit == 0 && p.pos == p.bytesNow.size()) {
-        if (!store_.chunk(p.bits, p.chunk++, p.buffer, p.bytesNow)) {
-            consistent = false;
-            return false;
-        }
-        p.pos = 0;
-    }
-    const bool first = (static_cast<unsigned char>(p.bytesNow[p.pos]) >> p.bit) & 1;
-    if (++p.bit == 8) {
-        p.bit = 0;
-        ++p.pos;
-    }
-    ++p.asked;
-    return first;
+    c.at = reinterpret_cast<const unsigned char*>(bytes.data());
+    c.end = c.at + bytes.size();
+    return true;
 }
 
 bool Partitions::allAsked() const {
-    for (const Part& p : parts_)
-        if (p.children == 0 && p.asked != p.count - p.kept) return false;
+    for (std::size_t i = 0; i < parts_.size(); ++i)
+        if (parts_[i].children == 0 && cursors_[i].left != 0) return false;
     return true;
 }
 

@@ -65,6 +65,10 @@ public:
 
     std::size_t memoryInUse() const { return inMemory_; }
     uint64_t scratchBytes() const { return file_ ? file_->size() : 0; }
+    // From another thread while this store fills: the next memory for its
+    // chunks is mapped and given its pages there, while the budget has room
+    // for it, so that the filling thread finds it ready.
+    void prepare();
 
 private:
     struct Chunk {
@@ -91,7 +95,8 @@ private:
 
     std::string target_;
     std::size_t limit_, chunkBytes_;
-    std::size_t inMemory_ = 0;
+    // Changed by the filling thread alone, read by the one that prepares.
+    std::atomic<std::size_t> inMemory_{0};
     std::vector<Tail> tails_;
     std::vector<std::vector<Chunk>> chunks_;
     // Blocks of chunkBytes_, carved out of large mappings, which all go back
@@ -100,6 +105,8 @@ private:
     std::vector<char*> freeBlocks_;
     char *carve_ = nullptr, *carveEnd_ = nullptr;
     std::size_t blocksOut_ = 0;
+    std::mutex spareMutex_;
+    char* spare_ = nullptr; // a mapping prepared ahead
     std::optional<listio::ScratchFile> file_;
 };
 
@@ -137,6 +144,8 @@ public:
     }
     // Every line has been added.
     void endOfLines();
+    // While another thread adds the lines: see ChunkStore::prepare.
+    void prepare() { store_.prepare(); }
 
     // Checks every partition, in `grid` and in one more grid of the same
     // hash on a second thread. `grid` is left with the rows of the last
@@ -148,9 +157,24 @@ public:
     int64_t kept() const { return kept_; }
 
     // The list read again, its later lines in order: whether the line of
-    // this hash is the first of its kind. False once a partition has no
-    // more lines (a list changed since it was read).
-    bool isFirst(uint64_t hash, bool& consistent);
+    // this hash is the first of its kind. False, and `consistent` cleared,
+    // once its partition has no more lines (a list changed since it was
+    // read).
+    bool isFirst(uint64_t hash, bool& consistent) {
+        const std::size_t i = splits_ > 0 ? leafOf(hash) : pick(hash, 0, roots_);
+        Cursor& c = cursors_[i];
+        if (c.left == 0 || (c.at == c.end && !nextBits(i))) {
+            consistent = false;
+            return false;
+        }
+        const bool first = (*c.at >> c.bit) & 1;
+        if (++c.bit == 8) {
+            c.bit = 0;
+            ++c.at;
+        }
+        --c.left;
+        return first;
+    }
     // Whether every decided line has been asked for.
     bool allAsked() const;
 
@@ -164,13 +188,16 @@ private:
         uint64_t bytes = 0;              // the lines' bytes and their CRs, once all are in
         unsigned depth = 0;
         std::size_t firstChild = 0, children = 0; // when cut again
-        // Asking, on the second reading.
-        int64_t asked = 0;
-        std::size_t chunk = 0, pos = 0;
-        unsigned bit = 0;
-        std::string_view bytesNow;
-        std::vector<char> buffer;
     };
+    // Where the second reading is in a partition's bits: small, so that
+    // thousands of them stay in the cache.
+    struct Cursor {
+        const unsigned char *at = nullptr, *end = nullptr;
+        int64_t left = 0;      // lines not asked for
+        uint32_t chunk = 0;    // the next chunk of bits
+        unsigned char bit = 0; // in *at
+    };
+    bool nextBits(std::size_t index);
     // Which of `count` partitions a hash falls in at a depth: each depth
     // mixes the hash with its own seed, so a partition cut again spreads
     // over its children, and the bits the index takes from a hash stay
@@ -212,8 +239,10 @@ private:
     std::size_t roots_;
     ChunkStore store_;
     std::vector<Part> parts_;
-    std::vector<char> buffer_; // a chunk read back from the file, when cutting again
-    std::mutex storeMutex_;    // the store, while two threads decide
+    std::vector<Cursor> cursors_;             // one a partition, once decided
+    std::vector<std::vector<char>> bitFiles_; // the bits read back from the file
+    std::vector<char> buffer_;                // a chunk read back from the file, when cutting again
+    std::mutex storeMutex_;                   // the store, while two threads decide
     int64_t kept_ = 0;
     int splits_ = 0;
 };
