@@ -139,7 +139,6 @@ DomainWindow::DomainWindow(QWidget* owner, std::function<void(std::string_view)>
     setObjectName(QStringLiteral("DomainWindow"));
     setWindowTitle(QStringLiteral("域名统计"));
     setFont(components::formFont());
-    resize(460, 480);
 
     saveDialog.kind = platform::DialogKind::Save;
     saveDialog.name = QStringLiteral("DomainTableDialog");
@@ -183,7 +182,7 @@ DomainWindow::DomainWindow(QWidget* owner, std::function<void(std::string_view)>
     }
     totals->addStretch(1);
 
-    saveButton = new QPushButton(QStringLiteral("保存统计表"), this);
+    saveButton = new QPushButton(QStringLiteral("保存统计表(&S)"), this);
     saveButton->setObjectName(QStringLiteral("SaveTableButton"));
     saveButton->setFont(components::songFont(12));
     connect(saveButton, &QPushButton::clicked, this,
@@ -196,6 +195,8 @@ DomainWindow::DomainWindow(QWidget* owner, std::function<void(std::string_view)>
     column->addWidget(table, 1);
     column->addLayout(totals);
     column->addLayout(buttons);
+    // Wide enough for the totals from the start, so it never grows once shown.
+    resize(QSize(520, 480).expandedTo(minimumSizeHint()));
 }
 
 DomainWindow::~DomainWindow() = default;
@@ -227,6 +228,13 @@ void runDomainCount(QWidget* window, platform::FileDialog& openDialog, DomainWin
     } restore;
     DomainCounts counts = countDomains(openDialog.fileName);
     domains.showCounts(openDialog.fileName, std::move(counts));
+    if (!domains.isVisible() && !domains.placed) {
+        // Over the middle of the main window the first time; later where
+        // the user left it.
+        const QRect owner = window->frameGeometry();
+        domains.move(owner.center() - QPoint(domains.width() / 2, domains.height() / 2));
+        domains.placed = true;
+    }
     domains.show();
     domains.raise();
     domains.activateWindow();

@@ -39,6 +39,7 @@ public:
     QPushButton* saveButton = nullptr;
     QLabel *read = nullptr, *valid = nullptr, *invalid = nullptr, *domains = nullptr;
     platform::FileDialog saveDialog;
+    bool placed = false; // moved to its first place
 
 private:
     DomainTableModel* model_;
