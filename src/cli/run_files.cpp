@@ -402,6 +402,11 @@ bool stdoutIsAnOutput() {
     return toStderr;
 }
 
+bool isRelayed(const std::string& coreName) {
+    return std::any_of(relays.begin(), relays.end(),
+                       [&](const Relay& r) { return r.coreName == coreName; });
+}
+
 std::string errorLine(const Failure& f) {
     const std::string prefix = "veskoqindra-cli: ";
     if (f.fileName.empty()) return prefix + withFullStop(f.text);
