@@ -300,6 +300,8 @@ void TForm1::buildParameterPanels() {
         button->setGeometry(176, 29, 57, 25);
         button->setFont(songFont(12));
         wire(button, s.addHandler);
+        // Enter in the entry box is a click of the add button beside it.
+        connect(edit, &QLineEdit::returnPressed, button, &QPushButton::click);
 
         QTableView* grid = *s.grid = createParameterGrid(s.host);
         grid->setObjectName(QLatin1String(s.gridName));
