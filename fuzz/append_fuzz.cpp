@@ -13,6 +13,9 @@ using namespace vq::listio;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
     const bool selfAdd = in.ConsumeBool();
+    const bool lf = in.ConsumeBool(); // lines written with LF, as --lf asks
+    setWrittenLineEnd(lf);
+    const std::string eol = lf ? "\n" : "\r\n";
     // Files around the window's size matter most: marks just inside and
     // just outside the last 128 bytes.
     const std::size_t padding = in.ConsumeIntegralInRange<std::size_t>(0, 300);
@@ -29,13 +32,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     if (selfAdd) {
         // One trimmed address; when the prepared file stops inside a line,
-        // a line end goes first so the address keeps a line of its own.
+        // a line end goes first so the address keeps a line of its own. A
+        // line ends at CR or CR LF, and in a list written on Linux at LF.
         const std::string text = lines.empty() ? std::string() : lines.front();
         vq::maintenance::appendAddress(path, text);
         std::string expected = prepared;
-        if (!expected.empty() && expected.back() != '\r' && expected.back() != '\n')
-            expected += "\r\n";
-        expected += naive::trim(text) + "\r\n";
+        const std::size_t n = expected.size();
+        const bool endsLine =
+            n > 0 && (expected[n - 1] == '\r' ||
+                      (expected[n - 1] == '\n' &&
+                       (naive::writtenOnLinux(file) || (n > 1 && expected[n - 2] == '\r'))));
+        if (n > 0 && !endsLine) expected += eol;
+        expected += naive::trim(text) + eol;
         FUZZ_CHECK(fuzzutil::readBytes(path) == expected);
         return 0;
     }
@@ -46,6 +54,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             a.writeLine(l);
         a.close();
     }
-    FUZZ_CHECK(fuzzutil::readBytes(path) == prepared + naive::joinCrLf(lines));
+    FUZZ_CHECK(fuzzutil::readBytes(path) == prepared + naive::joinLines(lines, eol));
     return 0;
 }

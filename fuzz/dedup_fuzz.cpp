@@ -39,6 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
     const int64_t expect = in.ConsumeIntegralInRange<int64_t>(-2, 5000);
     const int64_t stopAt = in.ConsumeIntegralInRange<int64_t>(0, 40);
+    const bool lf = in.ConsumeBool(); // lines written with LF, as --lf asks
+    vq::listio::setWrittenLineEnd(lf);
     const std::string file = in.ConsumeRemainingBytesAsString();
     // Lines as the reader gives them: never a CR inside.
     const std::vector<std::string> lines = naive::readerLines(file);
@@ -98,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(fuzzutil::readBytes(output) == "old");
     } else {
         FUZZ_CHECK(outcome == Outcome::DuplicatesRemoved);
-        FUZZ_CHECK(fuzzutil::readBytes(output) == naive::joinCrLf(kept));
+        FUZZ_CHECK(fuzzutil::readBytes(output) == naive::joinLines(kept, lf ? "\n" : "\r\n"));
     }
     FUZZ_CHECK(fuzzutil::scratchEntries() == 2);
     return 0;

@@ -29,6 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     const Rule rule = in.ConsumeBool() ? Rule::AnyRow : Rule::EveryRow;
+    const bool lf = in.ConsumeBool(); // lines written with LF, as --lf asks
+    vq::listio::setWrittenLineEnd(lf);
     const std::size_t buffer = in.ConsumeBool() ? in.ConsumeIntegralInRange<std::size_t>(1, 80)
                                                 : vq::listio::kDefaultBufferSize;
     const std::string file = in.ConsumeRemainingBytesAsString();
@@ -74,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(c.read == static_cast<int64_t>(lines.size()));
     FUZZ_CHECK(c.matching == static_cast<int64_t>(matching.size()));
     FUZZ_CHECK(c.rest == static_cast<int64_t>(rest.size()));
-    FUZZ_CHECK(fuzzutil::readBytes(match) == naive::joinCrLf(matching));
-    FUZZ_CHECK(fuzzutil::readBytes(other) == naive::joinCrLf(rest));
+    FUZZ_CHECK(fuzzutil::readBytes(match) == naive::joinLines(matching, lf ? "\n" : "\r\n"));
+    FUZZ_CHECK(fuzzutil::readBytes(other) == naive::joinLines(rest, lf ? "\n" : "\r\n"));
     return 0;
 }

@@ -13,9 +13,19 @@ namespace naive {
 
 constexpr char CR = '\r', LF = '\n', NUL = '\0', MARK = 0x1A;
 
-// Text-file reader: the data ends at the first end-of-file mark; a line ends
-// at CR, and an LF right after that CR belongs to the line end; LF alone is
-// data.
+// Whether the first CR or LF before the first end-of-file mark is an LF.
+inline bool writtenOnLinux(std::string_view file) {
+    for (const char c : file) {
+        if (c == MARK || c == CR) return false;
+        if (c == LF) return true;
+    }
+    return false;
+}
+
+// Text-file reader: the data ends at the first end-of-file mark. The first
+// CR or LF of the data decides the list: when it is an LF (a list written on
+// Linux), a line ends at CR or at LF; otherwise at CR alone, and LF is data.
+// An LF right after a CR belongs to that line end.
 inline std::vector<std::string> readerLines(std::string_view file) {
     std::string_view data = file;
     for (std::size_t i = 0; i < file.size(); ++i) {
@@ -24,29 +34,35 @@ inline std::vector<std::string> readerLines(std::string_view file) {
             break;
         }
     }
+    const bool linuxList = writtenOnLinux(data);
     std::vector<std::string> lines;
     std::size_t pos = 0;
     while (pos < data.size()) { // "at end" is false while a byte is left
         std::string line;
-        while (pos < data.size() && data[pos] != CR)
+        while (pos < data.size() && data[pos] != CR && !(linuxList && data[pos] == LF))
             line += data[pos++];
-        if (pos < data.size()) { // stopped at a CR
+        if (pos < data.size()) { // stopped at a line end
+            const bool cr = data[pos] == CR;
             ++pos;
-            if (pos < data.size() && data[pos] == LF) ++pos;
+            if (cr && pos < data.size() && data[pos] == LF) ++pos;
         }
         lines.push_back(line);
     }
     return lines;
 }
 
-// Every line followed by CR LF: what the writer makes of a list of lines.
-inline std::string joinCrLf(const std::vector<std::string>& lines) {
+// Every line followed by `eol`: what the writer makes of a list of lines.
+inline std::string joinLines(const std::vector<std::string>& lines, std::string_view eol) {
     std::string out;
     for (const auto& l : lines) {
         out += l;
-        out += "\r\n";
+        out += eol;
     }
     return out;
+}
+
+inline std::string joinCrLf(const std::vector<std::string>& lines) {
+    return joinLines(lines, "\r\n");
 }
 
 // Whole-file loader: the text ends at the first NUL; CR LF, lone CR and lone

@@ -19,6 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::size_t linesFirst = in.ConsumeIntegralInRange<std::size_t>(0, 8);
     const int64_t piece = in.ConsumeIntegralInRange<int64_t>(1, 9);
     const bool big = in.ConsumeIntegralInRange<int>(0, 15) == 0;
+    const bool lf = in.ConsumeBool(); // lines written with LF, as --lf asks
+    setWrittenLineEnd(lf);
+    const std::string_view eol = writtenLineEnd();
     std::string file = in.ConsumeRemainingBytesAsString();
     std::size_t readBuf = smallReadBuf;
     if (big && !file.empty()) {
@@ -32,6 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string out = fuzzutil::scratch("out.txt");
     fuzzutil::writeBytes(path, file);
     const std::vector<std::string> expected = naive::readerLines(file);
+    {
+        // The rule as the byte rules state it, which every test holds the
+        // fast paths to.
+        const std::vector<std::string_view> rule = listLines(file);
+        FUZZ_CHECK(std::vector<std::string>(rule.begin(), rule.end()) == expected);
+    }
 
     // Line by line, both forms of readLine, and the end test repeated.
     {
@@ -66,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         w.close();
         r.close();
         FUZZ_CHECK(static_cast<std::size_t>(copied) + n == expected.size());
-        FUZZ_CHECK(fuzzutil::readBytes(out) == naive::joinCrLf(expected));
+        FUZZ_CHECK(fuzzutil::readBytes(out) == naive::joinLines(expected, eol));
     }
 
     // The count, and copies of at most `piece` lines at a time into one
@@ -92,7 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 FUZZ_CHECK(next < expected.size());
                 std::string line = expected[next++];
                 if (how.lowerCase) line = naive::lowerAscii(line);
-                joined += line + "\r\n";
+                joined += line;
+                joined += eol;
             }
         }
         w.close();
@@ -108,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The saver writes exactly the joined lines.
     saveLines(out, whole);
-    FUZZ_CHECK(fuzzutil::readBytes(out) == naive::joinCrLf(whole));
+    FUZZ_CHECK(fuzzutil::readBytes(out) == naive::joinLines(whole, eol));
     FUZZ_CHECK(fuzzutil::scratchEntries() == 2); // no temporary file left beside it
     return 0;
 }

@@ -69,6 +69,25 @@ inline std::string longFileName(const std::string& root, std::size_t length,
     return path + "/" + name;
 }
 
+// Written lines end in LF alone while this lives, as with the command
+// line's --lf.
+class LfLineEnds {
+public:
+    explicit LfLineEnds(bool lf = true) { vq::listio::setWrittenLineEnd(lf); }
+    ~LfLineEnds() { vq::listio::setWrittenLineEnd(false); }
+    LfLineEnds(const LfLineEnds&) = delete;
+    LfLineEnds& operator=(const LfLineEnds&) = delete;
+};
+
+// Every line followed by `eol`.
+inline std::string joinLines(const std::vector<std::string>& lines,
+                             const std::string& eol = "\r\n") {
+    std::string out;
+    for (const auto& l : lines)
+        out += l + eol;
+    return out;
+}
+
 // Restores the process's current folder, which dialogs change on purpose.
 class KeepCurrentFolder {
 public:

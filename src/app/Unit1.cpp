@@ -122,8 +122,11 @@ TForm1::TForm1(QWidget* parent)
     createTaskbarIcon();
 
     // Outer size 610 x 398 on the design's desktop: a 602-pixel-wide client
-    // area and 351 pixels below the menu bar.
-    resize(602, 351 + menuBar()->sizeHint().height());
+    // area and 351 pixels below the menu bar. It is also the smallest size:
+    // below it the lists, the gauge and the last counts would be cut off.
+    const QSize designSize(602, 351 + menuBar()->sizeHint().height());
+    resize(designSize);
+    setMinimumSize(designSize);
     if (QScreen* s = QGuiApplication::primaryScreen()) {
         // Not QRect::center(): on an even size it lies a pixel short of the
         // middle and the window would sit off centre.
@@ -304,6 +307,8 @@ void TForm1::buildParameterPanels() {
         button->setGeometry(176, 29, 57, 25);
         button->setFont(songFont(12));
         wire(button, s.addHandler);
+        // Enter in the entry box is a click of the add button beside it.
+        connect(edit, &QLineEdit::returnPressed, button, &QPushButton::click);
 
         QTableView* grid = *s.grid = createParameterGrid(s.host);
         grid->setObjectName(QLatin1String(s.gridName));

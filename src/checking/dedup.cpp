@@ -77,16 +77,16 @@ public:
                 }
             }
             const char* from = block_.data();
+            // Every line of a block ends at a line end of the list's kind; an
+            // LF right after a CR belongs to that line end.
+            const listio::LineEnds ends = in_.lineEnds();
             while (b.lines.size() < kBatchLines && !block_.empty()) {
-                // Every line of a block ends at a CR; an LF right after it
-                // belongs to that line end.
-                const char* cr =
-                    static_cast<const char*>(std::memchr(block_.data(), '\r', block_.size()));
-                const auto n = static_cast<std::size_t>(cr - block_.data());
+                const std::size_t n = listio::findLineEnd(block_.data(), block_.size(), ends);
                 const std::string_view line = block_.substr(0, n);
                 b.lines.push_back({line, grid_.hashOf(line)});
-                const std::size_t end = n + 1 < block_.size() && cr[1] == '\n' ? n + 2 : n + 1;
-                block_.remove_prefix(end);
+                const bool crLf =
+                    block_[n] == '\r' && n + 1 < block_.size() && block_[n + 1] == '\n';
+                block_.remove_prefix(crLf ? n + 2 : n + 1);
             }
             // The reader's buffer is refilled by the next read: the lines
             // move to the batch's own copy.

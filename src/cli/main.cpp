@@ -3,6 +3,7 @@
 #include "cli/cli.h"
 #include "cli/run_files.h"
 #include "listio/errors.h"
+#include "listio/listio.h"
 
 #include <cstring>
 #include <iostream>
@@ -35,7 +36,15 @@ std::string help() {
         "run had created or emptied. 'check' takes SIGINT and SIGTERM as its stop "
         "button and then writes nothing.",
         0);
-    text += "\n  --help     show this help; 'COMMAND --help' shows one command\n"
+    text += "\n";
+    text += vq::cli::wrapText(
+        "Lists are read line by line whatever their line ends: a list whose first line end "
+        "is a lone LF (written on Linux) ends its lines at LF, CR LF or CR; any other ends "
+        "them at CR or CR LF, and an LF inside a line is kept as data. Every written line "
+        "ends in CR LF, as the program writes it, unless --lf is given.",
+        0);
+    text += "\n  --lf       end the lines this run writes in LF alone (before or after COMMAND)\n"
+            "  --help     show this help; 'COMMAND --help' shows one command\n"
             "  --version  show the version\n";
     return text;
 }
@@ -65,7 +74,18 @@ int main(int argc, char** argv) {
         std::cerr << kShortUsage << vq::cli::kTryHelp;
         return 2;
     }
-    std::string name = argv[1];
+    // --lf applies to the whole run, before the command's name or among its
+    // options; after "--" it is a file name.
+    int first = 1;
+    if (std::string_view(argv[1]) == "--lf") {
+        vq::listio::setWrittenLineEnd(true);
+        if (argc < 3) {
+            std::cerr << kShortUsage << vq::cli::kTryHelp;
+            return 2;
+        }
+        first = 2;
+    }
+    std::string name = argv[first];
     if (name == "--help" || name == "-h" || name == "help") {
         vq::cli::writeStdout(help());
         return finish(0);
@@ -82,7 +102,18 @@ int main(int argc, char** argv) {
                   << kShortUsage << vq::cli::kTryHelp;
         return 2;
     }
-    std::vector<std::string> args(argv + 2, argv + argc);
+    std::vector<std::string> args;
+    for (int i = first + 1; i < argc; ++i) {
+        const std::string_view a = argv[i];
+        if (a == "--") {
+            args.insert(args.end(), argv + i, argv + argc);
+            break;
+        }
+        if (a == "--lf")
+            vq::listio::setWrittenLineEnd(true);
+        else
+            args.emplace_back(a);
+    }
     for (const auto& a : args) {
         // After "--" even "--help" is a file name.
         if (a == "--") break;

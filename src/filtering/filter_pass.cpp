@@ -91,10 +91,10 @@ inline void copyLowered(char* dst, const char* src, std::size_t size) {
 // a byte of 0x80 or more, is prepared on its own.
 class Batch {
 public:
-    // Takes the lines of `block`, each ended by a CR (and an LF after it);
+    // Takes the lines of `block`, each ended by a line end of its kind;
     // returns how many there were.
-    int64_t fill(std::string_view block) {
-        mark(block);
+    int64_t fill(std::string_view block, listio::LineEnds ends) {
+        mark(block, ends);
         blockSize_ = block.size();
         if (bytes_.size() < block.size() + 64) bytes_.resize(block.size() + 64);
         used_ = 0;
@@ -104,12 +104,12 @@ public:
         int64_t lines = 0;
         std::size_t s = 0;
         for (std::size_t w = 0; (w << 6) < n; ++w) {
-            for (std::uint64_t x = cr_[w]; x; x &= x - 1) {
+            for (std::uint64_t x = endBits_[w]; x; x &= x - 1) {
                 const std::size_t c = (w << 6) + static_cast<std::size_t>(__builtin_ctzll(x));
                 addMarked(b, s, c);
                 ++lines;
                 s = c + 1;
-                if (s < n && b[s] == '\n') ++s;
+                if (b[c] == '\r' && s < n && b[s] == '\n') ++s;
             }
         }
         return lines;
@@ -133,13 +133,14 @@ public:
         close(line.size());
     }
 
-    // Decides the lines and gathers them, each followed by CR LF, into the
+    // Decides the lines and gathers them, each followed by `eol`, into the
     // text for the matching file and the text for the other one, so that
     // each file gets one write a block.
-    void sort(ContainmentEngine& engine, FilterCounts& counts) {
+    void sort(ContainmentEngine& engine, FilterCounts& counts, std::string_view eol) {
         engine.decide(std::string_view(bytes_.data(), used_), ends_, verdicts_);
-        // Every output line is its prepared line with CR LF, one byte more
-        // than in the batch; a short line is copied sixty-four bytes at once.
+        // Every output line is its prepared line with its line end, at most
+        // one byte more than in the batch; a short line is copied sixty-four
+        // bytes at once.
         for (std::string* out : {&out_[0], &out_[1]})
             if (out->size() < used_ + ends_.size() + 64) out->resize(used_ + ends_.size() + 64);
         if (bytes_.size() < used_ + 64) bytes_.resize(used_ + 64);
@@ -152,9 +153,9 @@ public:
             matching += v;
             char* d = to[v];
             copyLine(d, b + start, size);
-            d[size] = '\r';
+            d[size] = eol.front();
             d[size + 1] = '\n';
-            to[v] = d + size + 2;
+            to[v] = d + size + eol.size();
             start = ends_[i] + 1;
         }
         counts.matching += static_cast<int64_t>(matching);
@@ -209,16 +210,17 @@ private:
         close(size);
     }
 
-    // The bits of a block: CR, at sign, bytes above 0x20, and capitals or
-    // high bytes.
-    void mark(std::string_view block) {
+    // The bits of a block: line ends, at sign, bytes above 0x20, and
+    // capitals or high bytes.
+    void mark(std::string_view block, listio::LineEnds ends) {
         const std::size_t n = block.size();
         const std::size_t words = (n + 63) / 64;
-        for (Bits* m : {&cr_, &at_, &text_, &odd_}) {
+        for (Bits* m : {&endBits_, &at_, &text_, &odd_}) {
             m->resize(words + 1);
             (*m)[words] = 0; // read by window() past the last line
         }
         alignas(16) char tail[64];
+        std::uint64_t crBefore = 0;
         for (std::size_t w = 0; w < words; ++w) {
             const char* p = block.data() + (w << 6);
             if (n - (w << 6) < 64) {
@@ -228,40 +230,46 @@ private:
                 p = tail;
             }
             markWord(w, p);
+            endBits_[w] = listio::lineEndBits(endBits_[w], lf_, ends, crBefore);
         }
     }
 
+    // endBits_[w] gets the CR bytes, lf_ the LF bytes.
     void markWord(std::size_t w, const char* p) {
 #if defined(__SSE2__)
         __m128i x[4];
         for (int i = 0; i < 4; ++i)
             x[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-        const __m128i crByte = _mm_set1_epi8('\r'), atByte = _mm_set1_epi8('@'),
-                      space = _mm_set1_epi8(0x20);
+        const __m128i crByte = _mm_set1_epi8('\r'), lfByte = _mm_set1_epi8('\n'),
+                      atByte = _mm_set1_epi8('@'), space = _mm_set1_epi8(0x20);
         auto each = [&](auto f) { return bits64(f(x[0]), f(x[1]), f(x[2]), f(x[3])); };
-        cr_[w] = each([&](__m128i v) { return _mm_cmpeq_epi8(v, crByte); });
+        endBits_[w] = each([&](__m128i v) { return _mm_cmpeq_epi8(v, crByte); });
+        lf_ = each([&](__m128i v) { return _mm_cmpeq_epi8(v, lfByte); });
         at_[w] = each([&](__m128i v) { return _mm_cmpeq_epi8(v, atByte); });
         text_[w] = ~each([&](__m128i v) { return _mm_cmpeq_epi8(_mm_min_epu8(v, space), v); });
         // High bytes have their top bit set.
         odd_[w] = each([&](__m128i v) { return _mm_or_si128(v, listio::capitalsOf(v)); });
 #else
-        std::uint64_t cr = 0, at = 0, text = 0, odd = 0;
+        std::uint64_t cr = 0, lf = 0, at = 0, text = 0, odd = 0;
         for (std::size_t i = 0; i < 64; ++i) {
             const unsigned char c = static_cast<unsigned char>(p[i]);
             const std::uint64_t bit = std::uint64_t(1) << i;
             if (c == '\r') cr |= bit;
+            if (c == '\n') lf |= bit;
             if (c == '@') at |= bit;
             if (c > 0x20) text |= bit;
             if (c >= 0x80 || (c >= 'A' && c <= 'Z')) odd |= bit;
         }
-        cr_[w] = cr;
+        endBits_[w] = cr;
+        lf_ = lf;
         at_[w] = at;
         text_[w] = text;
         odd_[w] = odd;
 #endif
     }
 
-    Bits cr_, at_, text_, odd_;
+    Bits endBits_, at_, text_, odd_; // line ends, at signs, text, capitals or high bytes
+    std::uint64_t lf_ = 0;           // the LF bytes of the word just marked
     std::vector<char> bytes_;
     std::size_t used_ = 0;
     std::size_t blockSize_ = 0;
@@ -322,8 +330,10 @@ public:
         byteIndex('@');  // kAt
         for (const auto& row : rows_) {
             Places p;
-            // No line holds a CR: such a row occurs nowhere.
+            // No line holds a CR: such a row occurs nowhere; nor, in a list
+            // written on Linux, one that holds an LF.
             p.none = row.find('\r') != std::string::npos;
+            p.lf = row.find('\n') != std::string::npos;
             // A row of up to four bytes is found exactly by its bytes' bits;
             // a longer one by four of them, then compared.
             const std::size_t n = row.size();
@@ -337,15 +347,23 @@ public:
             p.compare = n > 4;
             places_.push_back(std::move(p));
         }
+        // Last unless a row holds it: a list with CR line ends then needs no
+        // marks of its LF bytes.
+        lf_ = byteIndex('\n');
+        lfOnlyForEnds_ = lf_ + 1 == bytes_.size();
 #if defined(__SSE2__)
         for (std::size_t j = 0; j < bytes_.size(); ++j)
             splats_[j] = _mm_set1_epi8(bytes_[j]);
 #endif
     }
 
-    // Sorts the lines of `block`, each ended by a CR (and an LF after it),
-    // into the text for the matching file and the text for the other one.
-    void sort(std::string_view block, FilterCounts& counts) {
+    // Sorts the lines of `block`, each ended by a line end of its kind, into
+    // the text for the matching file and the text for the other one, each
+    // line followed by `eol`.
+    void sort(std::string_view block, listio::LineEnds kind, std::string_view eol,
+              FilterCounts& counts) {
+        linux_ = kind == listio::LineEnds::CrOrLf;
+        marked_ = bytes_.size() - (!linux_ && lfOnlyForEnds_ ? 1 : 0);
         const char* b = block.data();
         const std::size_t n = block.size();
         // An output line is at most one byte longer than its line with its
@@ -366,6 +384,7 @@ public:
                 room ? copyLine(d, b + from, size) : (void)std::memcpy(d, b + from, size);
         };
         const std::size_t words = (n + 63) / 64;
+        std::uint64_t crBefore = 0;
         for (std::size_t first = 0; first < words; first += kChunk) {
             const std::size_t count = std::min(kChunk, words - first);
             // A word's row places need the bits of the word after it.
@@ -374,7 +393,8 @@ public:
                 findStarts(b, n, first, count, r);
             for (std::size_t i = 0; i < count; ++i) {
                 const std::size_t w = first + i;
-                const std::uint64_t ends = marks_[kCr][i];
+                const std::uint64_t ends =
+                    listio::lineEndBits(marks_[kCr][i], marks_[lf_][i], kind, crBefore);
                 const std::uint64_t withAt = linesHolding(ends, marks_[kAt][i], planes[0]);
                 const std::uint64_t withHigh = linesHolding(ends, high_[i], planes[1]);
                 const std::uint64_t withCaps = linesHolding(ends, caps_[i], planes[2]);
@@ -390,7 +410,7 @@ public:
                     const std::size_t s = start;
                     std::size_t size = c - s;
                     start = c + 1;
-                    if (start < n && b[start] == '\n') ++start;
+                    if (b[c] == '\r' && start < n && b[start] == '\n') ++start;
                     ++lines;
                     if (size == 0) continue; // empty: invalid
                     const auto head = static_cast<unsigned char>(b[s]);
@@ -423,9 +443,9 @@ public:
                         copyOut(to[verdict], s, size, withCaps & bit);
                     }
                     char* d = to[verdict];
-                    d[size] = '\r';
+                    d[size] = eol.front();
                     d[size + 1] = '\n';
-                    to[verdict] = d + size + 2;
+                    to[verdict] = d + size + eol.size();
                     matching += verdict;
                     ++written;
                 }
@@ -452,7 +472,7 @@ public:
     }
 
 private:
-    static constexpr std::size_t kCr = 0, kAt = 1, kMaxBytes = 2 + 4 * ContainmentEngine::kFewRows;
+    static constexpr std::size_t kCr = 0, kAt = 1, kMaxBytes = 3 + 4 * ContainmentEngine::kFewRows;
     static constexpr std::size_t kChunk = 64; // words marked at once
 
     // Where in the marks the bits of `byte` go.
@@ -501,7 +521,7 @@ private:
                              : _mm512_setzero_si512();
             const std::uint64_t caps = _mm512_cmplt_epu8_mask(_mm512_sub_epi8(x, a), letters);
             const __m512i lowered = _mm512_mask_add_epi8(x, caps, x, caseBit);
-            for (std::size_t j = 0; j < bytes_.size(); ++j)
+            for (std::size_t j = 0; j < marked_; ++j)
                 marks_[j][i] = _mm512_cmpeq_epi8_mask(lowered, splats[j]);
             high_[i] = _mm512_movepi8_mask(x);
             caps_[i] = caps;
@@ -519,7 +539,7 @@ private:
             x[k] = _mm_or_si128(v, _mm_and_si128(caps[k], caseBit));
         }
         caps_[i] = bits64(caps[0], caps[1], caps[2], caps[3]);
-        for (std::size_t j = 0; j < bytes_.size(); ++j) {
+        for (std::size_t j = 0; j < marked_; ++j) {
             const __m128i v = splats_[j];
             marks_[j][i] = bits64(_mm_cmpeq_epi8(x[0], v), _mm_cmpeq_epi8(x[1], v),
                                   _mm_cmpeq_epi8(x[2], v), _mm_cmpeq_epi8(x[3], v));
@@ -527,14 +547,14 @@ private:
         // Lowering leaves the top bit alone.
         high_[i] = bits64(x[0], x[1], x[2], x[3]);
 #else
-        for (std::size_t j = 0; j < bytes_.size(); ++j)
+        for (std::size_t j = 0; j < marked_; ++j)
             marks_[j][i] = 0;
         high_[i] = caps_[i] = 0;
         for (std::size_t k = 0; k < 64; ++k) {
             const unsigned char c = static_cast<unsigned char>(p[k]);
             const char lowered = listio::lowerByte(p[k]);
             const std::uint64_t bit = std::uint64_t(1) << k;
-            for (std::size_t j = 0; j < bytes_.size(); ++j)
+            for (std::size_t j = 0; j < marked_; ++j)
                 if (lowered == bytes_[j]) marks_[j][i] |= bit;
             if (c >= 0x80) high_[i] |= bit;
             if (lowered != p[k]) caps_[i] |= bit;
@@ -568,8 +588,9 @@ private:
                     std::size_t r) {
         std::uint64_t* starts = starts_[r];
         const Places& p = places_[r];
-        std::fill(starts, starts + count, p.none ? 0 : ~std::uint64_t(0));
-        if (p.none) return;
+        const bool none = p.none || (p.lf && linux_);
+        std::fill(starts, starts + count, none ? 0 : ~std::uint64_t(0));
+        if (none) return;
         for (const auto& [index, k] : p.bytes) { // byte k of the row, k bytes on
             const std::uint64_t* m = marks_[index];
             for (std::size_t i = 0; i < count; ++i)
@@ -598,9 +619,14 @@ private:
         std::vector<std::pair<std::size_t, std::size_t>> bytes; // mask index, k
         bool compare = false; // the bits only narrow the places down
         bool none = false;    // the row occurs nowhere
+        bool lf = false;      // the row holds an LF, which ends lines in a Linux list
     };
 
     bool every_;
+    bool linux_ = false;        // the block is of a list written on Linux
+    std::size_t lf_ = 0;        // where the LF bytes' marks are
+    bool lfOnlyForEnds_ = true; // no row holds an LF
+    std::size_t marked_ = 0;    // how many of bytes_ are marked in this block
     bool never_ = false;
     bool plainRows_ = true; // no row holds a byte of 0x20 or less
     bool wide_ = false;
@@ -610,7 +636,7 @@ private:
     __m128i splats_[kMaxBytes]; // each of them sixteen times
 #endif
     std::vector<Places> places_;
-    std::uint64_t marks_[kMaxBytes][kChunk + 1];                // by byte, then word of the chunk
+    std::uint64_t marks_[kMaxBytes][kChunk + 1] = {};           // by byte, then word of the chunk
     std::uint64_t high_[kChunk + 1];                            // bytes of 0x80 or more
     std::uint64_t caps_[kChunk + 1];                            // A to Z
     std::uint64_t starts_[ContainmentEngine::kFewRows][kChunk]; // by row: where it starts
@@ -640,6 +666,7 @@ FilterCounts filterList(const std::string& input, const std::string& matchingFil
 
     Batch batch;
     std::string scratch;
+    const std::string_view eol = matching.lineEnd();
     try {
         while (!in.atEnd()) {
             const std::string_view lines = in.readLines();
@@ -658,12 +685,12 @@ FilterCounts filterList(const std::string& input, const std::string& matchingFil
                 continue;
             }
             if (inPlace) {
-                inPlace->sort(lines, counts);
+                inPlace->sort(lines, in.lineEnds(), eol, counts);
                 matching.writeLines(inPlace->sorted(true));
                 rest.writeLines(inPlace->sorted(false));
             } else {
-                counts.read += batch.fill(lines);
-                batch.sort(*engine, counts);
+                counts.read += batch.fill(lines, in.lineEnds());
+                batch.sort(*engine, counts, eol);
                 matching.writeLines(batch.sorted(true));
                 rest.writeLines(batch.sorted(false));
             }

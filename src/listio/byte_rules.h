@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -90,6 +91,68 @@ inline ByteScan scanBytes(const char* p, std::size_t n) {
     return scan;
 }
 
+// ---- line ends --------------------------------------------------------
+//
+// The end-of-file mark: for the text-file reader a list's data ends at its
+// first one.
+inline constexpr char kEndOfFileMark = 0x1A;
+
+// How the lines of a list end. A list is decided by its first line end, the
+// first CR or LF before the end-of-file mark: when that is a lone LF (a list
+// written on Linux), LF, CR LF and a lone CR all end lines, CR LF being one
+// line end and LF CR two; every other list ends its lines at CR or CR LF
+// only, and an LF is data of its line. Both kinds read alike up to the
+// first line end, so a reader decides while it streams.
+enum class LineEnds : unsigned char {
+    Undecided, // no CR or LF met yet
+    Cr,        // CR or CR LF ends a line; LF is data
+    CrOrLf,    // a Linux list: LF ends a line as well
+};
+
+// The kind that a first line end of byte `end` (CR or LF) decides.
+inline LineEnds decidedBy(char end) {
+    return end == '\n' ? LineEnds::CrOrLf : LineEnds::Cr;
+}
+
+// The rule itself, plainly, on a whole file's bytes: the lines the text-file
+// reader yields. Every way of cutting lines is tested against this one.
+std::vector<std::string_view> listLines(std::string_view bytes);
+
+// Where the first line end of [p, p + n) is, n when it holds none: the first
+// CR, or in a Linux list and while undecided the first CR or LF.
+std::size_t findLineEnd(const char* p, std::size_t n, LineEnds ends);
+// Where the last line end of [p, p + n) is, by the same bytes; n when none.
+std::size_t findLastLineEnd(const char* p, std::size_t n, LineEnds ends);
+
+// The line ends of 64 bytes from the masks of their CR and LF bytes (bit i
+// for byte i): every CR, and in a Linux list every LF that does not follow
+// a CR. `crBefore` is 1 when the byte before them is a CR that ends a line,
+// and gets the same for the next 64 bytes.
+inline std::uint64_t lineEndBits(std::uint64_t cr, std::uint64_t lf, LineEnds ends,
+                                 std::uint64_t& crBefore) {
+    const std::uint64_t afterCr = (cr << 1) | crBefore;
+    crBefore = cr >> 63;
+    return ends == LineEnds::CrOrLf ? cr | (lf & ~afterCr) : cr;
+}
+
+// The line ends in [p, p + n) of a list of kind `ends` (decided); p starts
+// a line, or follows a byte that is no CR.
+int64_t countLineEnds(const char* p, std::size_t n, LineEnds ends);
+
+// Copies the lines of [p, p + n) of a list of kind `ends` (decided) to dst,
+// each line end written as `eol`, and stops after `room` lines; a line that
+// does not end in the block is copied without a line end. dst has room for
+// 2 n + 64 bytes. p starts a line, or follows a byte that is no CR.
+struct LineConversion {
+    std::size_t consumed = 0; // bytes of p taken
+    std::size_t written = 0;  // bytes put in dst
+    int64_t lines = 0;        // line ends met
+    bool open = false;        // the last bytes taken are a line without its end
+    bool crLast = false;      // the last byte taken is a CR whose LF may follow it
+};
+LineConversion convertLines(const char* p, std::size_t n, LineEnds ends, std::string_view eol,
+                            int64_t room, char* dst);
+
 // Where a block of a text file's bytes may be copied as they stand.
 struct BlockScan {
     std::size_t take = 0; // bytes to copy unchanged
@@ -101,6 +164,12 @@ struct BlockScan {
 // up to the LF that completes the `room`-th CR LF pair, whichever is first.
 // Adds the CR LF pairs passed to `crs`.
 BlockScan scanBlock(const char* p, std::size_t n, int64_t room, int64_t& crs);
+
+// The same for a Linux list written with LF line ends: scans up to the
+// first CR, or through the LF that ends the `room`-th line, whichever is
+// first; adds the lines passed to `lfs`. `loneCr` is never set: a CR is
+// for convertLines.
+BlockScan scanLfBlock(const char* p, std::size_t n, int64_t room, int64_t& lfs);
 
 // The number of CR bytes in [p, p + n): the lines a block ends.
 int64_t countCr(const char* p, std::size_t n);

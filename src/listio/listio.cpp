@@ -23,7 +23,6 @@ namespace vq::listio {
 
 namespace {
 
-constexpr char kEndOfFileMark = 0x1A;
 constexpr std::size_t kAppendWindow = 128;
 // A reader of a small file needs no more buffer than the file, which matters
 // when a folder of many small lists is merged.
@@ -120,6 +119,12 @@ private:
     int fd_;
 };
 
+// The buffer of the writer this thread closed last, for the next one.
+std::vector<char>& spareWriterBuffer() {
+    thread_local std::vector<char> spare;
+    return spare;
+}
+
 // Inputs are opened with O_NONBLOCK so that a FIFO given as a list never
 // hangs the open; once the file is known to be regular, reads block as usual.
 bool clearNonBlocking(int fd) {
@@ -149,19 +154,32 @@ Lock lockWhole(int fd, short type) {
 
 // Opens a list file for one of the text-file modes: the name must lead to a
 // regular file (or, where `devices` allows, a character device such as
-// /dev/null), which is then locked under the sharing rule. `st` gets its
-// status. Opened non-blocking, so a FIFO never hangs the open.
+// /dev/null), which is locked under the sharing rule. `st` gets its status.
+// Opened non-blocking, so a FIFO never hangs the open. A split opens
+// thousands of files, so this takes four calls: open, lock, status, flags.
 FdGuard openList(const std::string& fileName, int flags, short lock, struct stat& st,
                  bool devices = false) {
     FdGuard fd(sysOpen(fileName, flags | O_NONBLOCK, 0666));
     if (fd.get() < 0) throwErrno(errno, fileName);
+    // The lock comes before the status, so that the length the writer goes
+    // by is the one the lock now protects from other openings.
+    const Lock taken = lockWhole(fd.get(), lock);
     if (::fstat(fd.get(), &st) != 0) throwErrno(errno, fileName);
     const bool regular = S_ISREG(st.st_mode);
     if (!(regular || (devices && S_ISCHR(st.st_mode))))
         throw EInOutError(iocode::AccessDenied, fileName);
-    if (!clearNonBlocking(fd.get())) throwErrno(errno, fileName);
-    if (regular && lockWhole(fd.get(), lock) == Lock::Conflict)
-        throw EInOutError(iocode::SharingViolation, fileName);
+    if (regular && taken == Lock::Conflict) throw EInOutError(iocode::SharingViolation, fileName);
+    if (!regular && taken == Lock::Taken) {
+        // Only lists are shared by the rule: two commands may write
+        // /dev/null at once.
+        struct flock fl {};
+        fl.l_type = F_UNLCK;
+        fl.l_whence = SEEK_SET;
+        ::fcntl(fd.get(), F_OFD_SETLK, &fl);
+    }
+    // O_NONBLOCK is the only flag F_SETFL changes that the list was opened
+    // with, so setting the open flags clears it without asking for them.
+    if (::fcntl(fd.get(), F_SETFL, flags) != 0) throwErrno(errno, fileName);
     return fd;
 }
 
@@ -269,43 +287,41 @@ bool TextReader::atEnd() {
     return !ensureData();
 }
 
+void TextReader::passLineEnd() {
+    const char end = buf_[pos_++];
+    if (ends_ == LineEnds::Undecided) ends_ = decidedBy(end);
+    if (end != '\r') return;
+    if (pos_ < end_) {
+        if (buf_[pos_] == '\n') ++pos_;
+    } else {
+        skipLF_ = true; // the LF, if any, comes with the next fill
+    }
+}
+
 std::string_view TextReader::readLine() {
     checkOpen();
     if (!ensureData()) return {};
     const char* base = buf_.data();
     const char* start = base + pos_;
-    std::size_t avail = end_ - pos_;
-    if (const void* found = std::memchr(start, '\r', avail)) {
-        const char* cr = static_cast<const char*>(found);
-        pos_ = static_cast<std::size_t>(cr - base) + 1;
-        if (pos_ < end_) {
-            if (base[pos_] == '\n') ++pos_;
-        } else {
-            skipLF_ = true; // the LF, if any, comes with the next fill
-        }
-        return {start, static_cast<std::size_t>(cr - start)};
+    const std::size_t avail = end_ - pos_;
+    if (const std::size_t at = findLineEnd(start, avail, ends_); at < avail) {
+        pos_ += at;
+        passLineEnd();
+        return {start, at};
     }
 
-    // The line runs past this fill: gather it in long_ until a CR, the mark
-    // or the physical end.
+    // The line runs past this fill: gather it in long_ until a line end, the
+    // mark or the physical end.
     long_.assign(start, avail);
     pos_ = end_;
     while (fill()) {
-        const void* found = std::memchr(base, '\r', end_);
-        if (!found) {
-            long_.append(base, end_);
-            pos_ = end_;
-            continue;
+        const std::size_t at = findLineEnd(base, end_, ends_);
+        long_.append(base, at);
+        pos_ = at;
+        if (at < end_) {
+            passLineEnd();
+            break;
         }
-        std::size_t len = static_cast<std::size_t>(static_cast<const char*>(found) - base);
-        long_.append(base, len);
-        pos_ = len + 1;
-        if (pos_ < end_) {
-            if (base[pos_] == '\n') ++pos_;
-        } else {
-            skipLF_ = true;
-        }
-        break;
     }
     return long_;
 }
@@ -314,13 +330,21 @@ std::string_view TextReader::readLines() {
     checkOpen();
     if (!ensureData()) return {};
     const char* start = buf_.data() + pos_;
-    const void* found = ::memrchr(start, '\r', end_ - pos_);
-    if (!found) return {};
-    std::size_t stop = static_cast<std::size_t>(static_cast<const char*>(found) - buf_.data()) + 1;
-    if (stop < end_) {
-        if (buf_[stop] == '\n') ++stop;
-    } else {
-        skipLF_ = true; // the LF, if any, comes with the next fill
+    const std::size_t avail = end_ - pos_;
+    if (ends_ == LineEnds::Undecided) {
+        const std::size_t first = findLineEnd(start, avail, ends_);
+        if (first == avail) return {};
+        ends_ = decidedBy(start[first]);
+    }
+    const std::size_t last = findLastLineEnd(start, avail, ends_);
+    if (last == avail) return {};
+    std::size_t stop = pos_ + last + 1;
+    if (start[last] == '\r') {
+        if (stop < end_) {
+            if (buf_[stop] == '\n') ++stop;
+        } else {
+            skipLF_ = true; // the LF, if any, comes with the next fill
+        }
     }
     const std::string_view lines(start, stop - pos_);
     pos_ = stop;
@@ -339,17 +363,31 @@ constexpr std::size_t kKernelCopyThreshold = 64 * 1024;
 
 } // namespace
 
-// The output of a line copy is the input with every lone CR turned into CR
-// LF and a CR LF after an unterminated last line, so runs of CR LF lines can
-// be handed over in one piece instead of line by line.
+void TextReader::decide(const char* p, std::size_t n) {
+    if (ends_ != LineEnds::Undecided) return;
+    if (const std::size_t first = findLineEnd(p, n, ends_); first < n) ends_ = decidedBy(p[first]);
+}
+
+// The output of a line copy is the input with every line end written as the
+// writer's line end, and one after an unterminated last line. Runs of lines
+// that already end that way are handed over in one piece; the others are
+// rewritten a block at a time straight into the writer's buffer.
 int64_t TextReader::copyLinesTo(TextWriter& out, const LineCopy& how) {
     checkOpen();
+    const std::string_view eol = out.lineEnd();
+    const bool crLf = eol.size() == 2;
     int64_t lines = 0;
     bool lineOpen = false; // the output does not yet end with a line end
     while (lines < how.maxLines && ensureData()) {
         const char* p = buf_.data() + pos_;
         const std::size_t n = end_ - pos_;
-        const BlockScan scan = scanBlock(p, n, how.maxLines - lines, lines);
+        decide(p, n);
+        // Until a list is decided its block holds no CR and no LF at all.
+        BlockScan scan;
+        if (crLf && ends_ != LineEnds::CrOrLf)
+            scan = scanBlock(p, n, how.maxLines - lines, lines);
+        else if (!crLf && ends_ != LineEnds::Cr)
+            scan = scanLfBlock(p, n, how.maxLines - lines, lines);
         if (how.lowerCase)
             out.writeLowered(p, scan.take);
         else if (scan.take >= kKernelCopyThreshold)
@@ -362,14 +400,39 @@ int64_t TextReader::copyLinesTo(TextWriter& out, const LineCopy& how) {
             ++lines;
             lineOpen = false;
             if (pos_ == end_) skipLF_ = true; // its LF, if any, is the next fill's first byte
-        } else {
+        } else if (scan.take > 0) {
             const char* e = p + scan.take;
-            lineOpen = !(scan.take >= 2 && e[-2] == '\r' && e[-1] == '\n');
+            lineOpen = crLf ? !(scan.take >= 2 && e[-2] == '\r' && e[-1] == '\n') : e[-1] != '\n';
+        }
+        // The rest of the block holds line ends to rewrite.
+        while (!scan.loneCr && pos_ < end_ && lines < how.maxLines) {
+            // A line end can grow from one byte to two: a piece of the block
+            // is rewritten where twice its size fits the writer's buffer.
+            const bool direct = out.capacity_ >= 4096;
+            const std::size_t k = std::min(end_ - pos_, direct ? (out.capacity_ - 64) / 2 : 4096);
+            if (!direct) scratch_.resize(2 * k + 64);
+            char* d = direct ? out.space(2 * k + 64) : scratch_.data();
+            const LineConversion c =
+                convertLines(buf_.data() + pos_, k, ends_, eol, how.maxLines - lines, d);
+            if (how.lowerCase) lowerAscii(d, c.written, d);
+            if (direct)
+                out.added(c.written);
+            else
+                out.writeRaw(d, c.written);
+            pos_ += c.consumed;
+            lines += c.lines;
+            lineOpen = c.open;
+            if (c.crLast) {
+                if (pos_ == end_)
+                    skipLF_ = true; // its LF, if any, is the next fill's first byte
+                else if (buf_[pos_] == '\n')
+                    ++pos_;
+            }
         }
         if (how.progress) how.progress(lines);
     }
     if (lineOpen) {
-        out.writeRaw("\r\n", 2);
+        out.writeRaw(eol.data(), eol.size());
         ++lines;
         if (how.progress) how.progress(lines);
     }
@@ -383,13 +446,17 @@ int64_t TextReader::countLines() {
     while (ensureData()) {
         const char* p = buf_.data() + pos_;
         const std::size_t n = end_ - pos_;
-        lines += countCr(p, n);
+        decide(p, n);
+        lines += countLineEnds(p, n, ends_);
         pos_ = end_;
-        if (p[n - 1] == '\r') {
+        const char last = p[n - 1];
+        if (last == '\r') {
             lineOpen = false;
             skipLF_ = true; // its LF, if any, is the next fill's first byte
+        } else if (ends_ == LineEnds::CrOrLf) {
+            lineOpen = last != '\n';
         } else {
-            lineOpen = !(n >= 2 && p[n - 2] == '\r' && p[n - 1] == '\n');
+            lineOpen = !(n >= 2 && p[n - 2] == '\r' && last == '\n');
         }
     }
     return lines + (lineOpen ? 1 : 0);
@@ -408,6 +475,7 @@ void TextReader::close() {
     pos_ = end_ = 0;
     std::vector<char>().swap(buf_);
     std::string().swap(long_);
+    std::string().swap(scratch_);
     if (int e = sysClose(fd, fileName_)) throwErrno(e, fileName_);
 }
 
@@ -415,8 +483,20 @@ void TextReader::close() {
 
 TextWriter::TextWriter(const std::string& fileName) : TextWriter(fileName, kDefaultBufferSize) {}
 
+namespace {
+bool writesLfOnly = false;
+}
+
+void setWrittenLineEnd(bool lfOnly) {
+    writesLfOnly = lfOnly;
+}
+
+std::string_view writtenLineEnd() {
+    return writesLfOnly ? "\n" : "\r\n";
+}
+
 TextWriter::TextWriter(const std::string& fileName, std::size_t bufferSize)
-    : capacity_(std::max<std::size_t>(bufferSize, 2)) {
+    : capacity_(std::max<std::size_t>(bufferSize, 2)), lfOnly_(writesLfOnly) {
     open(fileName);
 }
 
@@ -432,15 +512,18 @@ void TextWriter::open(const std::string& fileName) {
     // FIFOs, sockets and disks are not lists.
     struct stat st;
     FdGuard fd = openList(fileName, O_WRONLY | O_CREAT, F_WRLCK, st, true);
-    if (S_ISREG(st.st_mode)) {
-        // An empty file is left alone: on ext4 a truncate makes the close
-        // wait for the whole text to be handed to the disk.
-        off_t size = ::lseek(fd.get(), 0, SEEK_END);
-        if (size < 0) throwErrno(errno, fileName);
-        if (size > 0 && ::ftruncate(fd.get(), 0) != 0) throwErrno(errno, fileName);
-        if (::lseek(fd.get(), 0, SEEK_SET) < 0) throwErrno(errno, fileName);
-    }
-    buf_.resize(capacity_);
+    // An empty file is left alone: on ext4 a truncate makes the close wait
+    // for the whole text to be handed to the disk. The length was taken
+    // under the lock, and the new opening writes from the start.
+    if (S_ISREG(st.st_mode) && st.st_size > 0 && ::ftruncate(fd.get(), 0) != 0)
+        throwErrno(errno, fileName);
+    // A split opens writers one after another: each takes the buffer the
+    // last one closed, rather than clearing a megabyte of its own.
+    std::vector<char>& spare = spareWriterBuffer();
+    if (spare.size() == capacity_)
+        buf_.swap(spare);
+    else
+        buf_.resize(capacity_);
     used_ = 0;
     fd_ = fd.release();
 }
@@ -485,6 +568,12 @@ void TextWriter::writeLowered(const char* data, std::size_t size) {
         data += k;
         size -= k;
     }
+}
+
+char* TextWriter::space(std::size_t size) {
+    if (fd_ < 0) throw EInOutError(iocode::FileNotOpen, fileName_);
+    if (size > capacity_ - used_) flush();
+    return buf_.data() + used_;
 }
 
 void TextWriter::writeRaw(const char* data, std::size_t size) {
@@ -538,23 +627,22 @@ void TextWriter::copyRaw(int fromFd, int64_t offset, const char* data, std::size
 
 void TextWriter::writeLine(std::string_view line) {
     if (fd_ < 0) throw EInOutError(iocode::FileNotOpen, fileName_);
-    const std::size_t need = line.size() + 2;
+    const std::string_view eol = lineEnd();
+    const std::size_t need = line.size() + eol.size();
     if (need > capacity_ - used_) {
         flush();
         if (need > capacity_) {
-            // Too long for the buffer: straight to the file, CR LF follows
-            // through the buffer.
+            // Too long for the buffer: straight to the file, the line end
+            // follows through the buffer.
             writeAll(line.data(), line.size());
-            buf_[0] = '\r';
-            buf_[1] = '\n';
-            used_ = 2;
+            std::memcpy(buf_.data(), eol.data(), eol.size());
+            used_ = eol.size();
             return;
         }
     }
     char* d = buf_.data() + used_;
     if (!line.empty()) std::memcpy(d, line.data(), line.size());
-    d[line.size()] = '\r';
-    d[line.size() + 1] = '\n';
+    std::memcpy(d + line.size(), eol.data(), eol.size());
     used_ += need;
 }
 
@@ -562,6 +650,7 @@ void TextWriter::close() {
     if (fd_ < 0) throw EInOutError(iocode::FileNotOpen, fileName_);
     flush();
     int fd = std::exchange(fd_, -1);
+    spareWriterBuffer().swap(buf_);
     std::vector<char>().swap(buf_);
     if (int e = sysClose(fd, fileName_)) throwErrno(e, fileName_);
 }
@@ -595,13 +684,31 @@ TextAppender::TextAppender(const std::string& fileName) : fileName_(fileName) {
         cut_ = readStart + static_cast<off_t>(kept);
         tail_.assign(bytes + kept, got - kept);
     }
-    // A line ends at CR or CR LF only: a lone LF is data of the line.
+    // A line ends at CR or CR LF, and in a list written on Linux at LF too;
+    // elsewhere a lone LF is data of the line.
     if (kept > 0) {
         const char last = bytes[kept - 1];
         const char before = kept > 1 ? bytes[kept - 2] : '\0';
-        endsInsideLine_ = !(last == '\r' || (before == '\r' && last == '\n'));
+        const bool linuxList = firstLineEnds(fd.get(), fileName) == LineEnds::CrOrLf;
+        endsInsideLine_ = !(last == '\r' || (last == '\n' && (linuxList || before == '\r')));
     }
     fd_ = fd.release();
+}
+
+// The kind of the list, as its first line end before the end-of-file mark
+// decides it; the file is read from its start until that line end.
+LineEnds TextAppender::firstLineEnds(int fd, const std::string& fileName) {
+    char piece[4096];
+    for (off_t at = 0;;) {
+        const ssize_t r = sysPread(fd, fileName, piece, sizeof piece, at);
+        if (r < 0) throwErrno(errno, fileName);
+        if (r == 0) return LineEnds::Undecided;
+        for (ssize_t i = 0; i < r; ++i) {
+            if (piece[i] == kEndOfFileMark) return LineEnds::Undecided;
+            if (piece[i] == '\r' || piece[i] == '\n') return decidedBy(piece[i]);
+        }
+        at += r;
+    }
 }
 
 TextAppender::~TextAppender() {
@@ -611,7 +718,7 @@ TextAppender::~TextAppender() {
 void TextAppender::writeLine(std::string_view line) {
     if (fd_ < 0) throw EInOutError(iocode::FileNotOpen, fileName_);
     pending_.append(line);
-    pending_.append("\r\n");
+    pending_.append(writtenLineEnd());
 }
 
 // The lines go where the cut is, in one write: a kill finds the file as it
@@ -837,10 +944,29 @@ int renameToNewName(int folderFd, const std::string& from, const std::string& to
     return 0;
 }
 
+// Writes a saved text, whose lines each end in CR LF. Where lines are to
+// end in LF alone, every CR goes: a saved line holds none of its own.
+int writeSaved(int fd, const std::string& path, std::string_view text, bool lfOnly) {
+    if (!lfOnly) return sysWriteAll(fd, path, text.data(), text.size());
+    std::string piece;
+    while (!text.empty()) {
+        const std::string_view part = text.substr(0, std::size_t(1) << 20);
+        text.remove_prefix(part.size());
+        piece.clear();
+        for (std::size_t from = 0; from < part.size();) {
+            const std::size_t cr = std::min(part.find('\r', from), part.size());
+            piece.append(part.substr(from, cr - from));
+            from = cr + 1;
+        }
+        if (int e = sysWriteAll(fd, path, piece.data(), piece.size())) return e;
+    }
+    return 0;
+}
+
 // Writes the text over the open device itself (/dev/null, a terminal):
 // a device cannot be replaced.
-void writeToDevice(FdGuard& fd, const std::string& path, std::string_view text) {
-    if (sysWriteAll(fd.get(), path, text.data(), text.size()) != 0) throw EWriteError(path);
+void writeToDevice(FdGuard& fd, const std::string& path, std::string_view text, bool lfOnly) {
+    if (writeSaved(fd.get(), path, text, lfOnly) != 0) throw EWriteError(path);
     if (sysClose(fd.release(), path) != 0) throw EWriteError(path);
 }
 
@@ -850,7 +976,8 @@ void saveText(const std::string& fileName, std::string_view text) {
     TextSaver(fileName).commit(text);
 }
 
-TextSaver::TextSaver(std::string fileName) : fileName_(std::move(fileName)) {}
+TextSaver::TextSaver(std::string fileName)
+    : fileName_(std::move(fileName)), lfOnly_(writtenLineEnd().size() == 1) {}
 
 TextSaver::~TextSaver() {
     drop();
@@ -899,8 +1026,7 @@ void TextSaver::write(std::string_view part) noexcept {
             }
             begin(folderOf(target));
         }
-        if (sysWriteAll(temp_, tempPath_, part.data(), part.size()) != 0)
-            throw EWriteError(fileName_);
+        if (writeSaved(temp_, tempPath_, part, lfOnly_) != 0) throw EWriteError(fileName_);
         // The disk starts on it now, so that the commit waits for less.
         ::sync_file_range(temp_, static_cast<off_t>(written_), static_cast<off_t>(part.size()),
                           SYNC_FILE_RANGE_WRITE);
@@ -925,7 +1051,7 @@ void TextSaver::commit(std::string_view text) {
     if (old.get() >= 0) {
         if (::fstat(old.get(), &st) != 0 || !clearNonBlocking(old.get()))
             throw EFCreateError(fileName_);
-        if (S_ISCHR(st.st_mode)) return writeToDevice(old, target, text);
+        if (S_ISCHR(st.st_mode)) return writeToDevice(old, target, text, lfOnly_);
         if (!S_ISREG(st.st_mode) || lockWhole(old.get(), F_WRLCK) == Lock::Conflict)
             throw EFCreateError(fileName_);
         // Its other names would keep the old text, and writing into it in
@@ -951,7 +1077,7 @@ void TextSaver::commit(std::string_view text) {
         }
     }
     const std::string_view rest = text.substr(written_);
-    if (sysWriteAll(temp_, tempPath_, rest.data(), rest.size()) != 0) throw EWriteError(fileName_);
+    if (writeSaved(temp_, tempPath_, rest, lfOnly_) != 0) throw EWriteError(fileName_);
     // The text must be on disk before the name points at it, or a crash could
     // leave an empty file where the old list was.
     if (int e = VQ_INJECTED(Sync, tempPath_); e != 0 || ::fdatasync(temp_) != 0)

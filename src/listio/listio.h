@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "listio/byte_rules.h"
+
 namespace vq::listio {
 
 // Large enough that a list is read and written in a few big system calls.
@@ -38,8 +40,15 @@ struct LineCopy {
     std::function<void(int64_t)> progress;
 };
 
-// Text-file reader: a line ends at CR or CR LF; LF is data; the first 0x1A
-// ends the readable data.
+// The line end of every written line: CR LF, as every list of the design
+// has it, or LF alone, which the command line asks for with --lf so that its
+// outputs suit pipelines of Linux tools. Set before any file is written.
+void setWrittenLineEnd(bool lfOnly);
+std::string_view writtenLineEnd();
+
+// Text-file reader: a line ends at CR or CR LF, and in a list written on
+// Linux (one whose first line end is a lone LF) at LF too; elsewhere LF is
+// data. The first 0x1A ends the readable data.
 class TextReader {
 public:
     explicit TextReader(const std::string& fileName); // throws EInOutError
@@ -69,10 +78,15 @@ public:
     int64_t countLines();
     void close();
     const std::string& fileName() const { return fileName_; }
+    // How this list's lines end, as far as it has been read: decided by the
+    // first line end that a read or an end test has met.
+    LineEnds lineEnds() const { return ends_; }
 
 private:
-    bool fill();       // false at the end of the readable data
-    bool ensureData(); // false at the end; drops an LF owed to a CR of the last fill
+    bool fill();                               // false at the end of the readable data
+    void decide(const char* p, std::size_t n); // by the first line end in p, if undecided
+    void passLineEnd(); // moves past the line end at pos_, deciding the list by it
+    bool ensureData();  // false at the end; drops an LF owed to a CR of the last fill
     void checkOpen() const;
     void fail(int code);
     std::string fileName_;
@@ -82,12 +96,15 @@ private:
     bool eof_ = false;       // physical end or end-of-file mark reached in the buffer stream
     int pendingError_ = 0;   // read failure to raise at the next check
     std::string long_;       // a line that spans buffer fills
+    std::string scratch_;    // rewritten lines for a writer with a small buffer
     bool skipLF_ = false;    // the last line ended at a CR that was the last byte of a fill
     int64_t fillOffset_ = 0; // where in the file buf_[0] came from
     int64_t readTotal_ = 0;  // bytes read from the file so far
+    LineEnds ends_ = LineEnds::Undecided;
 };
 
-// Text-file writer: creates or empties the file; every line gets CR LF.
+// Text-file writer: creates or empties the file; every line gets the written
+// line end (CR LF unless the command line asked for LF).
 class TextWriter {
 public:
     explicit TextWriter(const std::string& fileName); // throws EInOutError
@@ -99,10 +116,12 @@ public:
     TextWriter& operator=(const TextWriter&) = delete;
 
     void writeLine(std::string_view line);
-    // Writes lines that are already whole, each ending in CR LF, as they
+    // Writes lines that are already whole, each ending in lineEnd(), as they
     // stand: a caller that gathers many lines hands them over at once, and
     // a large run of them goes to the file without a copy into the buffer.
     void writeLines(std::string_view lines);
+    // What ends each line of this file: writtenLineEnd() when it was created.
+    std::string_view lineEnd() const { return lfOnly_ ? "\n" : "\r\n"; }
     void close();
     const std::string& fileName() const { return fileName_; }
     // The file this writer writes, however its name was spelled.
@@ -112,6 +131,10 @@ protected:
     friend class TextReader; // copyLinesTo hands over whole blocks of lines
     void writeRaw(const char* data, std::size_t size);
     void writeLowered(const char* data, std::size_t size);
+    // Room for `size` bytes (at most the buffer's capacity) at the end of
+    // the buffer, which the caller fills and then hands over with added().
+    char* space(std::size_t size);
+    void added(std::size_t size) { used_ += size; }
     // Writes bytes that are also at `offset` in the open file `fromFd`,
     // letting the kernel copy them from file to file.
     void copyRaw(int fromFd, int64_t offset, const char* data, std::size_t size);
@@ -125,6 +148,7 @@ protected:
     std::vector<char> buf_;
     std::size_t used_ = 0;
     bool kernelCopy_ = true; // false once the kernel refused to copy between these files
+    bool lfOnly_ = false;
 };
 
 // Text-file appender: the file must exist; a 0x1A within its last 128 bytes
@@ -146,10 +170,12 @@ public:
     void close();
     const std::string& fileName() const { return fileName_; }
     // Whether the text the lines follow (the file up to the cut) stops in
-    // the middle of a line: it does not end in CR or CR LF.
+    // the middle of a line: it does not end in CR or CR LF, nor, in a list
+    // written on Linux, in LF.
     bool endsInsideLine() const { return endsInsideLine_; }
 
 private:
+    static LineEnds firstLineEnds(int fd, const std::string& fileName);
     void commit();
     void restore();
     std::string fileName_;
@@ -171,7 +197,8 @@ std::vector<std::string> loadLines(const std::string& fileName);
 // The loader's cutting rule on text already in memory.
 std::vector<std::string> splitWholeText(std::string_view bytes);
 
-// Whole-file saver: every entry followed by CR LF, written in one piece into
+// Whole-file saver: every entry followed by the written line end (CR LF
+// unless the command line asked for LF), written in one piece into
 // a new file beside the target, which then takes the target's name. The
 // target is never written in place (only a device is), so a failed or killed
 // save leaves the old file or the new one whole, and no temporary file. A
@@ -182,7 +209,9 @@ std::vector<std::string> splitWholeText(std::string_view bytes);
 void saveLines(const std::string& fileName, const std::vector<std::string>& lines);
 void saveText(const std::string& fileName, std::string_view text);
 
-// The whole-file saver for a text that is still being made: its parts go
+// The whole-file saver for a text that is still being made, whose lines
+// each end in CR LF and hold no other CR (written as LF where asked): its
+// parts go
 // into the temporary beside the target as they come, and commit does what
 // saveText does, writing only what the parts did not. Nothing done before
 // commit shows: the target is not touched, a failure is kept and thrown by
@@ -215,6 +244,7 @@ private:
     bool declined_ = false; // the target is no file: nothing is written ahead
     std::size_t written_ = 0;
     std::exception_ptr failure_;
+    bool lfOnly_; // the text's CR LF line ends are written as LF
 };
 
 // Called before every opening the modes make, with the name opened, on the

@@ -8,7 +8,7 @@
 namespace vqtest {
 
 struct CheckCase {
-    const char* name;
+    std::string name;
     std::string input;
     int64_t lines; // as the text-file reader splits them
     int64_t kept;
@@ -22,7 +22,8 @@ inline std::string numberLines(int from, int to, int modulo) {
     return text;
 }
 
-inline const std::vector<CheckCase>& checkCases() {
+// The cases as given; checkCases() adds their twins written on Linux.
+inline const std::vector<CheckCase>& givenCheckCases() {
     static const std::vector<CheckCase> cases = {
         {"ManyLinesRepeatingEarlyOnes", numberLines(0, 3000, 700), 3000, 700,
          numberLines(0, 700, 700)},
@@ -34,7 +35,8 @@ inline const std::vector<CheckCase>& checkCases() {
         {"CaseAndTrailingSpacesAreDistinct", "a@b.cn\r\nA@b.cn\r\na@b.cn \r\n a@b.cn\r\na@b.cn\r\n",
          5, 4, "a@b.cn\r\nA@b.cn\r\na@b.cn \r\n a@b.cn\r\n"},
         {"RepeatedEmptyLinesKeepOne", "\r\n\r\nx\r\n\r\n", 4, 2, "\r\nx\r\n"},
-        {"LfOnlyFileIsOneLine", "a\nb\na\nb\n", 1, 1, ""},
+        {"LfIsDataAfterAFirstCr", "x\r\na\nb\r\na\nb\r\na\r\n", 4, 3, "x\r\na\nb\r\na\r\n"},
+        {"LinuxListWithCrLfAndLfCr", "a\nb\r\na\n\rb\n\n", 6, 3, "a\r\nb\r\n\r\n"},
         // A kept line that is a prefix of a later one, and the other way round.
         {"PrefixesAreDistinct", "ab\r\na\r\nabc\r\n\r\nab\r\na\r\nabc\r\n", 7, 4,
          "ab\r\na\r\nabc\r\n\r\n"},
@@ -45,6 +47,28 @@ inline const std::vector<CheckCase>& checkCases() {
         {"BytesAreKeptAsTheyAre", std::string("\xB0\xA1\0z\r\n\xB0\xA1\0Z\r\n\xB0\xA1\0z", 16), 3,
          2, std::string("\xB0\xA1\0z\r\n\xB0\xA1\0Z\r\n", 12)},
     };
+    return cases;
+}
+
+// Every case, and each case whose lines all end in CR LF once more as the
+// same list written on Linux: every count and output byte must be the same.
+inline const std::vector<CheckCase>& checkCases() {
+    static const std::vector<CheckCase> cases = [] {
+        std::vector<CheckCase> all = givenCheckCases();
+        for (const CheckCase& c : givenCheckCases()) {
+            std::string lf;
+            bool onlyCrLf = true;
+            for (std::size_t i = 0; i < c.input.size() && onlyCrLf; ++i) {
+                const char ch = c.input[i];
+                if (ch == '\n' || (ch == '\r' && c.input[i + 1] != '\n')) onlyCrLf = false;
+                if (ch == '\r') ++i; // its LF stays
+                lf += c.input[i];
+            }
+            if (onlyCrLf && lf.find('\n') != std::string::npos)
+                all.push_back({c.name + "WrittenOnLinux", lf, c.lines, c.kept, c.written});
+        }
+        return all;
+    }();
     return cases;
 }
 

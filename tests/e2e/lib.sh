@@ -110,6 +110,32 @@ client_height() {
   echo "$HEIGHT"
 }
 
+client_size() {
+  local WIDTH HEIGHT
+  eval "$(xdotool getwindowgeometry --shell "$1" | grep '^\(WIDTH\|HEIGHT\)=')"
+  echo "${WIDTH}x$HEIGHT"
+}
+
+# resize_to WINDOW W H EXPECTED: asks the window manager for W x H and waits
+# until the client area is EXPECTED (WxH), which the window's own smallest
+# size may have put above what was asked.
+resize_to() {
+  local limit=$(($(now_ms) + default_wait * 1000))
+  xdotool windowsize "$1" "$2" "$3"
+  until [ "$(client_size "$1")" = "$4" ]; do
+    [ "$(now_ms)" -lt "$limit" ] || fail "window $1 is $(client_size "$1"), not $4"
+    sleep "$poll"
+  done
+  sleep 0.3 # the new layout painted
+}
+
+# has_dark_pixels WINDOW X Y W H: whether text (a nearly black pixel) shows
+# in that part of the window's client area.
+has_dark_pixels() {
+  [ "$(import -window "$1" -crop "${4}x${5}+$2+$3" +repage png:- 2>/dev/null |
+    convert - -colorspace gray -format '%[fx:minima < 0.3]' info:)" = 1 ]
+}
+
 # The main window's client area is the menu bar and 351 pixels below it; the
 # toolbar's buttons are 58 pixels apart from x = 2, two pixels down.
 toolbar_click() {

@@ -230,11 +230,36 @@ xdotool mouseup 1
 wait_shown "$main"
 shot restored
 
+# ---- the window's size: never below the design's, grown as the design's ----------------
+step "window size"
+design="602x$(client_height "$main")"
+resize_to "$main" 300 200 "$design"
+shot smallest-is-design-size
+xdotool windowmove "$main" 0 0 # room below it for the grown window
+resize_to "$main" 900 560 900x560
+shot enlarged
+# The right list keeps to the right edge, its controls where they are in
+# it: its add button (176 pixels into the panel) adds ".com", and the text
+# shows in the first row of its grid (8, 64 in the panel).
+menubar=$((${design#*x} - 351))
+right_panel=$((900 - 2 - 2 - 248))
+grid_row="$((right_panel + 10)) $((menubar + 65 + 4 + 64 + 2)) 100 14"
+# shellcheck disable=SC2086 # grid_row is four numbers
+! has_dark_pixels "$main" $grid_row || fail "the AND list's first row is not empty"
+click_in "$main" $((right_panel + 176 + 28)) $((menubar + 110)) # 添加参数 beside ".com"
+sleep 0.3
+# shellcheck disable=SC2086
+has_dark_pixels "$main" $grid_row || fail "the add button of the grown window added nothing"
+shot enlarged-parameter-added
+resize_to "$main" 602 "${design#*x}" "$design"
+
 # ---- About -------------------------------------------------------------------------------
 step "About"
 menu alt+h a
 about=$(wait_window '^关于VeskoQindra')
 shot about
+resize_to "$about" 400 300 400x300
+shot about-enlarged
 click_in "$about" 210 152 # the OFF switch
 wait_gone "$about"
 

@@ -65,42 +65,40 @@ TEST(FilterPass, Rules) {
 
 namespace {
 
-// The reader's lines of a file: a line ends at CR or CR LF, 0x1A ends the data.
-std::vector<std::string> readerLines(std::string_view file) {
-    file = file.substr(0, file.find('\x1a'));
-    std::vector<std::string> lines;
-    for (std::size_t pos = 0; pos < file.size();) {
-        const std::size_t cr = std::min(file.find('\r', pos), file.size());
-        lines.emplace_back(file.substr(pos, cr - pos));
-        pos = cr + 1;
-        if (pos < file.size() && file[pos] == '\n') ++pos;
-    }
-    return lines;
+// The same list written on Linux: every CR LF turned into LF; a list whose
+// first line end is a lone CR stays of the other kind.
+std::string writtenOnLinux(const std::string& file) {
+    std::string lf;
+    for (std::size_t i = 0; i < file.size(); ++i)
+        if (!(file[i] == '\r' && i + 1 < file.size() && file[i + 1] == '\n')) lf += file[i];
+    return lf;
 }
 
 // Runs one file and one set of rows through every way the filters can
 // decide a line: each way of the engine, one line at a time and over a
 // batch of all lines, and the whole pass both over a batch and over lines
 // where they stand in the block, with read buffers from one byte (every
-// line longer than the buffer) to the default. Each must sort the lines
-// exactly as ruleHolds says.
-void expectEveryPathFollowsTheRule(const Rows& rows, const std::string& file) {
+// line longer than the buffer) to the default, writing lines with CR LF
+// or with LF. Each must sort the lines of the rule exactly as ruleHolds
+// says.
+void expectEveryPathFollowsTheRule(const Rows& rows, const std::string& file, bool lf = false) {
     using Way = ContainmentEngine::Way;
     vqtest::TempDir d;
     vqtest::writeFile(d.file("in.txt"), file);
+    vqtest::LfLineEnds eol(lf);
     for (const Rule rule : {Rule::AnyRow, Rule::EveryRow}) {
         std::string matching, rest, scratch, batch;
         std::vector<std::size_t> ends;
         std::vector<bool> expected;
         ContainmentEngine single[] = {
             {rule, rows, Way::Matcher}, {rule, rows, Way::FewRows}, {rule, rows, Way::Automaton}};
-        for (const std::string& raw : readerLines(file)) {
+        for (const std::string_view raw : vq::listio::listLines(file)) {
             const std::string prepared(prepareLine(raw, scratch));
             const bool holds = ruleHolds(rule, rows, prepared);
             for (ContainmentEngine& e : single)
                 ASSERT_EQ(e.matches(prepared), holds) << prepared;
             if (!isValidLine(prepared)) continue;
-            (holds ? matching : rest) += prepared + "\r\n";
+            (holds ? matching : rest) += prepared + (lf ? "\n" : "\r\n");
             batch += prepared;
             ends.push_back(batch.size());
             batch += '\r';
@@ -139,21 +137,27 @@ void expectEveryPathFollowsTheRule(const Rows& rows, const std::string& file) {
 TEST(FilterPass, EveryPathFollowsTheRule) {
     using namespace std::string_literals;
     const std::string longRow(70, 'x');
+    // Capitals at both ends of A to Z, and the bytes just outside them.
     const std::string addresses =
         " A@B.CN \r\nx@y.com\r\n\r\n@z.cn\r\nQ@W.CN.COM\r\nx@y.com\rlone@cr.cn\r\n"
         "a@b.cn\nc@d.com\r\n\xC4\xE3Hao@QQ.COM\r\n\xB0\x5A@\xB0\x7A.cn\r\n"
+        "ZAZ@[Z.CN]\r\n@AZ[@AZ.cn\r\nz@`{.Z\r\n"
         "sp ace@x.cn\r\ntrail@x.cn\t \r\n\0@nul\0.cn\r\n"s +
         "x@" + longRow + ".cn\r\n" + "y@" + longRow + "\r\n" + "tail@last.cn";
     // Lines of every length from empty to past a 64-byte word, so that line
     // ends, at signs, capitals, blanks and rows fall at every place in a word.
+    // The same lines ended by LF, CR LF, a lone CR and LF CR, a list written
+    // on Linux, so that each kind of line end falls at every place too.
     std::mt19937 random(7);
-    const std::string alphabet("ab.cn@A \x81\0", 10);
-    std::string varied;
+    const std::string alphabet("ab.cnZ@A[ \x81\0", 12);
+    std::string varied, variedLf = "first\n";
+    const char* linuxEnds[] = {"\n", "\r\n", "\n", "\r", "\n\r", "\n"};
     for (int size = 0; size < 150; ++size) {
         std::string line;
         for (int i = 0; i < size % 75; ++i)
-            line += alphabet[random() % (size % 5 == 0 ? 10 : 6)];
+            line += alphabet[random() % (size % 5 == 0 ? 12 : 9)];
         varied += line + (size % 7 == 0 ? "\r" : "\r\n");
+        variedLf += line + linuxEnds[size % std::size(linuxEnds)];
     }
     struct Case {
         const char* what;
@@ -177,7 +181,14 @@ TEST(FilterPass, EveryPathFollowsTheRule) {
         {"a row of 64 bytes", {std::string(64, 'x'), ".cn"}, addresses},
         {"rows starting with an LF", {"\nc@", "\nx@"}, addresses},
         {"rows at every place in a word", {".cn", "a@", "b"}, varied},
+        {"rows at every place in a word of a list written on Linux", {".cn", "a@", "b"}, variedLf},
         {"rows of more than four bytes", {"ab.cn", "n@a.b", "c@"}, varied},
+        {"rows with LF in a list written on Linux", {"b\nc", "n\r", "a@"}, variedLf},
+        {"capitals, '@' and '['", {"z@[", "az", "@a"}, varied},
+        {"only LF bytes", {"@"}, std::string(300, '\n')},
+        {"a first line longer than the buffer",
+         {".cn"},
+         "x@" + longRow + ".cn\nz@y.cn\r\n\n\rb@a.cn"},
         {"rows of more than four bytes in capitals' lines", {".cn.com", "@w.cn"}, addresses},
         {"a row across 4 KiB of the block", {".cn"}, "x@" + std::string(4093, 'y') + ".cn\r\n"},
         {"rows at the start and end of lines in a row",
@@ -191,6 +202,13 @@ TEST(FilterPass, EveryPathFollowsTheRule) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         expectEveryPathFollowsTheRule(c.rows, c.file);
+        // The same list written on Linux (where it is not one already, and
+        // unless its first line end is a lone CR), with either line end written.
+        const std::string lf = writtenOnLinux(c.file);
+        if (lf == c.file) continue;
+        SCOPED_TRACE("written on Linux");
+        expectEveryPathFollowsTheRule(c.rows, lf);
+        expectEveryPathFollowsTheRule(c.rows, lf, true);
     }
 }
 
@@ -293,7 +311,14 @@ TEST(FilterPass, SortsTheLinesOfAFile) {
          8,
          3},
         {kInput, Rule::AnyRow, {".CN"}, "", kAllValid, 8, 3},
-        {"a@b.cn\nc@d.com\n", Rule::AnyRow, {".cn"}, "a@b.cn\nc@d.com\r\n", "", 1, 0}, // LF only
+        {"a@b.cn\nc@d.com\n", Rule::AnyRow, {".cn"}, "a@b.cn\r\n", "c@d.com\r\n", 2, 0}, // Linux
+        {"x@y.cn\r\na@b.cn\nc@d.com\r\n",
+         Rule::AnyRow,
+         {".cn"},
+         "x@y.cn\r\na@b.cn\nc@d.com\r\n",
+         "",
+         2,
+         0}, // LF is data after a first CR
         {"", Rule::AnyRow, {".cn"}, "", "", 0, 0},
         {"Long.Name@Example.CN\r\nno-at-sign.example.cn\r\n@starts.with.at.sign.cn\r\n",
          Rule::AnyRow,

@@ -90,6 +90,29 @@ TEST_F(FilterWindow, AddImportExportThroughTheirDialogs) {
     EXPECT_EQ(rows(Form1->StringGrid2), (Rows{"\xBB\xF2.CN", "\xBB\xF2.CN"}));
 }
 
+TEST_F(FilterWindow, EnterInAnEntryBoxIsAClickOfTheAddButton) {
+    const struct {
+        QLineEdit* edit;
+        QTableView *grid, *twin;
+    } sides[] = {{Form1->Edit1, Form1->StringGrid2, Form1->StringGrid3},
+                 {Form1->Edit2, Form1->StringGrid3, Form1->StringGrid2}};
+    for (const auto& s : sides) {
+        SCOPED_TRACE(s.edit->objectName().toStdString());
+        const Rows twin = rows(s.twin);
+        s.edit->setText(QStringLiteral(" x.Cn "));
+        QTest::keyClick(s.edit, Qt::Key_Return);
+        QTest::keyClick(s.edit, Qt::Key_Enter, Qt::KeypadModifier);
+        EXPECT_EQ(rows(s.grid), (Rows{"x.Cn", "x.Cn"}));
+        EXPECT_EQ(parameterModel(s.grid)->list().parameterCount(), 2);
+        EXPECT_EQ(s.edit->text(), QStringLiteral(" x.Cn "));
+        EXPECT_EQ(rows(s.twin), twin);
+        // Enter in the grid's own editor stays the editor's.
+        QTest::keyClick(editorOf(s.grid), Qt::Key_Return);
+        EXPECT_EQ(rows(s.grid).size(), 2u);
+        EXPECT_NE(editorOf(s.grid), nullptr);
+    }
+}
+
 TEST_F(FilterWindow, OrAndAndFiltersFromFirstDialogToCounts) {
     Form1->Edit2->setText(QStringLiteral(".cn"));
     QTest::mouseClick(Form1->Button2, Qt::LeftButton);

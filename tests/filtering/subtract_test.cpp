@@ -128,6 +128,10 @@ TEST(Subtract, EveryPathFollowsTheRule) {
         {list, {list}},
         {many, {half}},
         {"", {half}},
+        // Lists written on Linux, alone and beside CR LF ones.
+        {"A@B.CN\nx@y.com\n\nq@w.cn\r\nlast@x.cn", {"a@b.cn\nQ@W.CN\n"}},
+        {list, {"x@y.com\nc@d.com\r\n"}},
+        {"x@y.com\nc@d.com\n", {list}},
     };
     for (const Files& c : cases) {
         SCOPED_TRACE(c.list.substr(0, 20) + " / " + std::to_string(c.suppression.size()));

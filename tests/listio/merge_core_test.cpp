@@ -23,7 +23,8 @@ TEST(MergeCore, LinesOfAThenBEachEndingInCrLf) {
          "B1\r\n", "A1\r\nA2\r\nB1\r\n"},
         {"nothing trimmed or dropped", " A@X.cn \r\n\r\nA@X.cn\r\n", "A@X.cn\r",
          " A@X.cn \r\n\r\nA@X.cn\r\nA@X.cn\r\n"},
-        {"lf only stays one line", "a\nb\n", "c\rd", "a\nb\n\r\nc\r\nd\r\n"},
+        {"a linux list, then lone CRs", "a\nb\n", "c\rd", "a\r\nb\r\nc\r\nd\r\n"},
+        {"lf is data after a first cr", "a\r\nb\nc", "d\n\re", "a\r\nb\nc\r\nd\r\n\r\ne\r\n"},
     };
     for (const auto& c : cases) {
         vqtest::writeFile(dir.file("a.txt"), c.a);

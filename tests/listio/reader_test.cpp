@@ -39,7 +39,7 @@ const ReadCase kReadCases[] = {
     {"only crlf", "\r\n", {""}},
     {"lone cr", "a\rb\r\n", {"a", "b"}},
     {"cr cr lf", "a\r\r\n", {"a", ""}},
-    {"lf is data", "a\nb\n", {"a\nb\n"}},
+    {"lf is data after a first cr", "a\r\nb\nc\n", {"a", "b\nc\n"}},
     {"mark mid file",
      std::string("a\r\nb\x1A"
                  "c\r\n"),
@@ -51,10 +51,18 @@ const ReadCase kReadCases[] = {
     {"nul is data", std::string("a\0b\r\n", 5), {std::string("a\0b", 3)}},
     {"cr then mark", std::string("abc\r\x1A\n"), {"abc"}},
     {"two lone cr", "\r\r", {"", ""}},
-    {"leading lf", "\n\r\n", {"\n"}},
     {"lf after crlf", "ab\r\n\n", {"ab", "\n"}},
-    {"lf cr", "a\n\rb", {"a\n", "b"}},
+    {"lf cr after a first cr", "\ra\n\rb", {"", "a\n", "b"}},
     {"mixed", "hello world\r\nsecond line\rthird\n\r\n", {"hello world", "second line", "third\n"}},
+    // A first line end that is a lone LF makes a list written on Linux: LF,
+    // CR LF and a lone CR all end lines there.
+    {"linux list", "a\nb\n", {"a", "b"}},
+    {"linux list without last end", "a\nb", {"a", "b"}},
+    {"linux list of lf alone", "\n\n\n", {"", "", ""}},
+    {"leading lf", "\n\r\n", {"", ""}},
+    {"lf cr is two ends", "a\n\rb\n", {"a", "", "b"}},
+    {"cr lf and lone cr inside", "a\nb\r\nc\rd\n\n", {"a", "b", "c", "d", ""}},
+    {"mark before the first end", std::string("ab\x1A\ncd\n"), {"ab"}},
 };
 
 } // namespace
@@ -68,40 +76,49 @@ TEST(TextReader, LinesAreTheSameForEveryBufferSize) {
         vqtest::writeFile(path, c.bytes);
         for (std::size_t size : {1, 2, 3, 4, 5, 7, 16, 1 << 20})
             EXPECT_EQ(readAll(path, size), c.lines) << c.name << ", buffer " << size;
+        const auto plain = vq::listio::listLines(c.bytes);
+        EXPECT_EQ(Lines(plain.begin(), plain.end()), c.lines) << c.name << ", the rule";
     }
 }
 
-std::string withCrLf(const Lines& lines) {
-    std::string out;
-    for (const auto& l : lines)
-        out += l + "\r\n";
-    return out;
-}
+using vqtest::joinLines;
 
 TEST(TextReader, BlockCopyGivesTheLinesOfTheTable) {
     vqtest::TempDir dir;
-    for (const auto& c : kReadCases) {
-        vqtest::writeFile(dir.file("list.txt"), c.bytes);
-        for (std::size_t size : {1, 2, 3, 5, 16, 1 << 20}) {
-            TextReader in(dir.file("list.txt"), size);
-            vq::listio::TextWriter out(dir.file("out.txt"), 3);
-            EXPECT_EQ(in.copyLinesTo(out), static_cast<int64_t>(c.lines.size())) << c.name;
-            out.close();
-            EXPECT_EQ(vqtest::readFile(dir.file("out.txt")), withCrLf(c.lines))
-                << c.name << ", buffer " << size;
+    for (const bool lf : {false, true}) {
+        vqtest::LfLineEnds eol(lf);
+        for (const auto& c : kReadCases) {
+            vqtest::writeFile(dir.file("list.txt"), c.bytes);
+            for (std::size_t size : {1, 2, 3, 5, 16, 1 << 20}) {
+                TextReader in(dir.file("list.txt"), size);
+                vq::listio::TextWriter out(dir.file("out.txt"), 3);
+                EXPECT_EQ(in.copyLinesTo(out), static_cast<int64_t>(c.lines.size())) << c.name;
+                out.close();
+                EXPECT_EQ(vqtest::readFile(dir.file("out.txt")),
+                          joinLines(c.lines, lf ? "\n" : "\r\n"))
+                    << c.name << ", buffer " << size << (lf ? ", LF" : "");
+            }
         }
     }
 }
 
-// Long texts with line ends at every offset of the block scan. The large
-// ones hold blocks of CR LF lines long enough to be copied by the kernel,
-// with a rare lone CR between them.
+// Long texts with line ends at every offset of the block scan, of both
+// kinds: odd seeds make lists written on Linux. The large ones hold blocks
+// of CR LF lines, or of LF lines, long enough to be copied by the kernel,
+// with a rare other line end between them.
 std::string scanTestText(unsigned seed) {
-    const char* pieces[] = {"\r\n",   "x",     "abcDEFghijklmnoPQ", "", "\r", "\n", "\n\r",
-                            "\r\r\n", "\xC4Z@"};
+    const char* pieces[] = {seed % 2 ? "\n" : "\r\n",
+                            "x",
+                            "abcDEFghijklmnoPQ",
+                            "",
+                            "\r",
+                            "\n",
+                            "\n\r",
+                            "\r\r\n",
+                            "\xC4Z@"};
     std::mt19937 random(seed);
     const bool large = seed > 40;
-    std::string text;
+    std::string text = seed % 2 ? "first\n" : "first\r\n";
     while (text.size() < (large ? 400000u : 3000u)) {
         std::size_t piece = random() % std::size(pieces);
         if (large && piece >= 4 && random() % 5000 != 0) piece = 0;
@@ -113,25 +130,30 @@ std::string scanTestText(unsigned seed) {
     return text;
 }
 
-// Block copies, whole and in pieces of at most k lines, and the line count,
-// checked against the line-by-line reading of the same file.
-TEST(TextReader, BlockCopyAndCountMatchLineByLineOnLongTexts) {
+// Reading, block copies (whole, with either line end written, and in
+// pieces of at most k lines) and the line count, checked against the rule.
+TEST(TextReader, BlockCopyAndCountFollowTheRuleOnLongTexts) {
     vqtest::TempDir dir;
     for (unsigned seed = 1; seed <= 44; ++seed) {
-        vqtest::writeFile(dir.file("list.txt"), scanTestText(seed));
-        const Lines lines = readAll(dir.file("list.txt"), 1 << 20);
+        const std::string text = scanTestText(seed);
+        vqtest::writeFile(dir.file("list.txt"), text);
+        const auto rule = vq::listio::listLines(text);
+        const Lines lines(rule.begin(), rule.end());
         for (std::size_t size : {7, 64, 100000, 1 << 20}) {
             const std::string where =
                 "seed " + std::to_string(seed) + ", buffer " + std::to_string(size);
-            {
+            ASSERT_TRUE(readAll(dir.file("list.txt"), size) == lines) << where;
+            for (const bool lf : {false, true}) {
+                vqtest::LfLineEnds eol(lf);
                 TextReader in(dir.file("list.txt"), size);
                 vq::listio::TextWriter out(dir.file("out.txt"));
                 out.writeLine("first");
                 EXPECT_EQ(in.copyLinesTo(out), static_cast<int64_t>(lines.size())) << where;
                 out.close();
+                const std::string end = lf ? "\n" : "\r\n";
                 EXPECT_TRUE(vqtest::sameBytes(vqtest::readFile(dir.file("out.txt")),
-                                              "first\r\n" + withCrLf(lines)))
-                    << where;
+                                              "first" + end + joinLines(lines, end)))
+                    << where << (lf ? ", LF" : "");
             }
             {
                 TextReader in(dir.file("list.txt"), size);
@@ -160,7 +182,7 @@ TEST(TextReader, BlockCopyAndCountMatchLineByLineOnLongTexts) {
             }
             out.close();
             EXPECT_TRUE(
-                vqtest::sameBytes(vqtest::readFile(dir.file("pieces.txt")), withCrLf(expected)))
+                vqtest::sameBytes(vqtest::readFile(dir.file("pieces.txt")), joinLines(expected)))
                 << where;
             EXPECT_EQ(next, lines.size()) << where;
         }
@@ -190,16 +212,28 @@ TEST(TextReader, ReadAtEndYieldsEmptyLineAndConsumesNothing) {
     EXPECT_TRUE(r.atEnd());
 }
 
+// Lines longer than the buffer, also a first one whose line end, far past
+// the first fill, decides the list.
 TEST(TextReader, LinesLongerThanTheBufferComeWhole) {
     vqtest::TempDir dir;
-    std::string big(3 * vq::listio::kDefaultBufferSize + 17, 'x');
-    big[12345] = '\n';
-    vqtest::writeFile(dir.file("big.txt"), big + "\r\nshort\r" + big);
-    const Lines got = readAll(dir.file("big.txt"), vq::listio::kDefaultBufferSize);
-    ASSERT_EQ(got.size(), 3u);
-    EXPECT_TRUE(vqtest::sameBytes(got[0], big));
-    EXPECT_EQ(got[1], "short");
-    EXPECT_TRUE(vqtest::sameBytes(got[2], big));
+    const std::string plain(3 * vq::listio::kDefaultBufferSize + 17, 'x');
+    std::string withLf = plain;
+    withLf[12345] = '\n';
+    const struct {
+        std::string bytes;
+        Lines lines;
+    } cases[] = {
+        {"s\r" + withLf + "\r\nshort\r" + withLf, {"s", withLf, "short", withLf}},
+        {plain + "\nshort\r\n" + plain + "\n\r" + plain, {plain, "short", plain, "", plain}},
+        {plain + "\r" + withLf, {plain, withLf}},
+    };
+    for (const auto& c : cases) {
+        vqtest::writeFile(dir.file("big.txt"), c.bytes);
+        const Lines got = readAll(dir.file("big.txt"), vq::listio::kDefaultBufferSize);
+        ASSERT_EQ(got.size(), c.lines.size());
+        for (std::size_t i = 0; i < got.size(); ++i)
+            EXPECT_TRUE(vqtest::sameBytes(got[i], c.lines[i])) << "line " << i;
+    }
 }
 
 TEST(TextReader, ReadFailureIsRaisedAndStays) {

@@ -28,9 +28,16 @@ TEST(SelfAdd, AppendsOneTrimmedLine) {
         {"x\x1A" + longTail, "n", "x\x1A" + longTail + "\r\nn\r\n"},
         {"", "n@e.com", "n@e.com\r\n"},
         {"\x1A", "n@e.com", "n@e.com\r\n"},
-        // A lone LF is data of the last line, so the line end still comes first.
-        {"a\n", "n", "a\n\r\nn\r\n"},
-        {"\n", "n", "\n\r\nn\r\n"},
+        // After a first CR a lone LF is data of the last line, so the line
+        // end still comes first; a list written on Linux ends it at the LF.
+        {"x\r\na\n", "n", "x\r\na\n\r\nn\r\n"},
+        {"\rb\n", "n", "\rb\n\r\nn\r\n"},
+        {"a\n", "n", "a\nn\r\n"},
+        {"\n", "n", "\nn\r\n"},
+        {"a\nb", "n", "a\nb\r\nn\r\n"},
+        {"a\nb\r\n\n", "n", "a\nb\r\n\nn\r\n"},
+        // The reader's data ends at a mark before any line end: no LF ends a line.
+        {"x\x1A\n" + longTail + "\n", "n", "x\x1A\n" + longTail + "\n\r\nn\r\n"},
         {"a\r", "n", "a\rn\r\n"},
         {"\r", "n", "\rn\r\n"},
         {"a\n\r", "n", "a\n\rn\r\n"},

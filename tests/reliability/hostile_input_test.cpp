@@ -48,7 +48,8 @@ protected:
 };
 
 // Contents of one byte or none; the lines the reader finds in each follow
-// from its rules: CR ends a line, LF and NUL are data, 0x1A ends the data.
+// from its rules: CR ends a line, and so does an LF that is the first line
+// end; NUL is data, 0x1A ends the data.
 struct Tiny {
     std::string bytes;
     std::string joined;   // every line followed by CR LF
@@ -60,7 +61,7 @@ const Tiny kTiny[] = {
     {"a", "a\r\n", "a\r\nx\r\n"},
     {"A", "A\r\n", "A\r\nx\r\n"},
     {"\r", "\r\n", "\rx\r\n"},
-    {"\n", "\n\r\n", "\n\r\nx\r\n"}, // a lone LF is data: the line end comes first
+    {"\n", "\r\n", "\nx\r\n"}, // a list written on Linux, of one empty line
     {"\x1a", "", "x\r\n"},
     {std::string(1, '\0'), std::string(1, '\0') + "\r\n", std::string(1, '\0') + "\r\nx\r\n"},
     {" ", " \r\n", " \r\nx\r\n"},
@@ -442,6 +443,19 @@ TEST_F(Hostile, AFolderThatAllowsNoNewFile) {
     EXPECT_EQ(readFile(list), "a@b.cn\r\na@b.cn\r\nx@y.cn\r\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(at("locked")), {}), 1);
     chmod(at("locked").c_str(), 0755);
+}
+
+// A folder its user may not read would look like one without lists; the
+// merge is refused before its output is made.
+TEST_F(Hostile, AFolderThatCannotBeRead) {
+    fs::create_directory(at("closed"));
+    writeFile(at("closed/a.txt"), "a@b.cn\r\n");
+    ASSERT_EQ(chmod(at("closed").c_str(), 0311), 0);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    expectRefused(vqtest::runCliIn(dir.path(), {"merge-folder", "closed", "out.txt"}, 120, true),
+                  "closed: File access denied.");
+    EXPECT_FALSE(vqtest::exists(at("out.txt")));
+    chmod(at("closed").c_str(), 0755);
 }
 
 // A real file system that is full: adding and saving are refused, and the
