@@ -114,7 +114,10 @@ TEST_F(MainWindow, MenuItemsHaveTheirCaptionsInOrder) {
         {Form1->N1,
          {"手动合并器(&H)", "自动合并器(&A)", "自动分割器(&C)", "自添加列表(&T)", "",
           "退 出(&Exit)"}},
-        {Form1->N23, {"列表校验器(&V)", "或条件过滤(&H)", "与条件过滤(&Y)"}},
+        // The design's three, then the two commands beyond it.
+        {Form1->N23,
+         {"列表校验器(&V)", "或条件过滤(&H)", "与条件过滤(&Y)", "剔除退订列表(&T)",
+          "域名统计(&D)"}},
         {Form1->N2, {"帮助主题(&H)", "反馈改进意见(&F)", "访问Vesko主页(&V)", "关于本软件(&A)"}},
     };
     for (const Item& m : menus) {

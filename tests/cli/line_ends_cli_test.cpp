@@ -33,6 +33,8 @@ const std::vector<std::vector<std::string>> kCommands = {
     {"split", "in.txt", "--size", "3", "--base", "part"},
     {"merge-folder", "folder", "folder-merged.txt"},
     {"add", "add.txt", "new@x.cn"},
+    {"subtract", "-s", "unsub.txt", "-s", "b.txt", "in.txt", "kept.txt", "removed.txt"},
+    {"domains", "in.txt", "domains.txt"},
 };
 
 Outcome runEveryCommand(bool linuxList, bool lfOption) {
@@ -43,6 +45,7 @@ Outcome runEveryCommand(bool linuxList, bool lfOption) {
     vqtest::writeFile(dir.file("b.txt"), kind(kOther));
     vqtest::writeFile(dir.file("folder/in.txt"), kind(kList));
     vqtest::writeFile(dir.file("add.txt"), kind(kOther));
+    vqtest::writeFile(dir.file("unsub.txt"), kind("X@Y.COM\r\n  last@x.cn\r\n"));
     Outcome r;
     for (std::vector<std::string> args : kCommands) {
         if (lfOption) args.insert(args.begin() + (args.size() % 2), "--lf"); // before or after
@@ -62,6 +65,9 @@ TEST(LinuxListsCli, EveryCommandGivesWhatTheCrLfListGives) {
     EXPECT_EQ(crLf.files.at("checked.txt"), "A@B.CN\r\nx@y.com\r\n  pad@z.cn \r\n\r\nbad\r\n"
                                             "q@w.cn.com\r\nlast@x.cn\r\n");
     EXPECT_EQ(crLf.files.at("part3.txt"), "q@w.cn.com\r\nlast@x.cn\r\n");
+    EXPECT_EQ(crLf.files.at("removed.txt"), "x@y.com\r\nx@y.com\r\nlast@x.cn\r\n");
+    EXPECT_EQ(crLf.files.at("domains.txt"), "2\ty.com\r\n1\tb.cn\r\n1\tw.cn.com\r\n"
+                                            "1\tx.cn\r\n1\tz.cn\r\n");
     for (const bool linuxList : {false, true}) {
         for (const bool lfOption : {false, true}) {
             if (!linuxList && !lfOption) continue;
@@ -74,7 +80,7 @@ TEST(LinuxListsCli, EveryCommandGivesWhatTheCrLfListGives) {
                 // The inputs keep their own line ends. The self-add follows a
                 // Linux list's last LF with no empty line between.
                 std::string expected = lfOption ? withLf(bytes) : bytes;
-                if (name == "in.txt" || name == "b.txt")
+                if (name == "in.txt" || name == "b.txt" || name == "unsub.txt")
                     expected = linuxList ? withLf(bytes) : bytes;
                 if (name == "add.txt")
                     expected = (linuxList ? withLf(kOther) : kOther) +

@@ -51,6 +51,7 @@ protected:
         writeFile(dir.file("a.txt"), kList);
         writeFile(dir.file("b.txt"), "b@c.cn\r\n");
         writeFile(dir.file("p.txt"), ".cn\r\n");
+        writeFile(dir.file("s.txt"), " Q@w.cn\r\n");
         writeFile(dir.file("u.txt"), kDistinct);
         writeFile(dir.file("e.txt"), "");
         fs::create_directory(dir.file("lists"));
@@ -104,6 +105,18 @@ TEST_F(Pipeline, DashRunsGiveTheBytesOfFileRuns) {
          "$C merge-folder lists - > f.txt",
          "$C merge-folder lists f2.txt",
          {{"f.txt", "f2.txt"}}},
+        {"subtract",
+         "cat a.txt | $C subtract -s p.txt -s s.txt - - r.txt > k.txt",
+         "$C subtract -s p.txt -s s.txt a.txt k2.txt r2.txt",
+         {{"k.txt", "k2.txt"}, {"r.txt", "r2.txt"}}},
+        {"suppression list from standard input",
+         "cat a.txt | $C subtract -s - a.txt k.txt - > r.txt",
+         "$C subtract -s a.txt a.txt k2.txt r2.txt",
+         {{"r.txt", "r2.txt"}}},
+        {"domains",
+         "cat a.txt | $C domains - > d.txt 2>/dev/null",
+         "$C domains a.txt d2.txt",
+         {{"d.txt", "d2.txt"}}},
         {"parameters from standard input",
          "cat p.txt | $C filter --and --params - a.txt m.txt r.txt",
          "$C filter --and --params p.txt a.txt m2.txt r2.txt",
@@ -128,6 +141,13 @@ TEST_F(Pipeline, CountsLeaveStandardOutputToTheList) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "a@b.cn\r\na@b.cn\r\nq@w.cn\r\n");
     EXPECT_EQ(r.err, "过滤总数\t6\n符合条件\t3\n剩余列表\t2\n无效列表\t1\n");
+    // The table in the list's order; the totals apart.
+    r = shell(dir.path(), "$C domains --top 2 a.txt");
+    EXPECT_EQ(r.out, "2\tb.cn\r\n2\ty.com\r\n");
+    EXPECT_EQ(r.err, "地址总数\t6\n有效地址\t5\n无效列表\t1\n域名数量\t3\n");
+    r = shell(dir.path(), "$C subtract -s s.txt a.txt - r.txt");
+    EXPECT_EQ(r.out, "a@b.cn\r\nx@y.com\r\na@b.cn\r\nx@y.com\r\n");
+    EXPECT_EQ(r.err, "过滤总数\t6\n符合条件\t1\n剩余列表\t4\n无效列表\t1\n");
     r = shell(dir.path(), "$C filter --or -p .cn a.txt m.txt r.txt");
     EXPECT_EQ(r.out, "过滤总数\t6\n符合条件\t3\n剩余列表\t2\n无效列表\t1\n");
     EXPECT_EQ(r.err, "");
@@ -194,7 +214,20 @@ TEST_F(Pipeline, EveryMessageAndStatus) {
         {"$C filter --and -p '' a.txt m.txt r.txt > /dev/null", 0,
          "veskoqindra-cli: warning: no non-empty parameter: no line matches\n"},
         {"$C filter --or -p '' -p .cn a.txt m.txt r.txt > /dev/null", 0, ""},
+        {"$C subtract -s b.txt a.txt b.txt r.txt", 1, "veskoqindra-cli: b.txt: I/O error 32.\n"},
+        {"$C subtract -s b.txt a.txt k.txt k.txt", 1, "veskoqindra-cli: k.txt: I/O error 32.\n"},
+        {"$C subtract -s none.txt a.txt k.txt r.txt", 1,
+         "veskoqindra-cli: none.txt: File not found.\n"},
+        {"$C domains a.txt a.txt", 1, "veskoqindra-cli: a.txt: I/O error 32.\n"},
         // Wrong usage.
+        {"$C subtract a.txt k.txt r.txt", 2,
+         "veskoqindra-cli: subtract: expects at least one -s SUPPRESS\nusage: veskoqindra-cli "
+         "subtract -s SUPPRESS [-s SUPPRESS]... IN KEPT REMOVED\n" +
+             usage},
+        {"$C domains --top 0 a.txt", 2,
+         "veskoqindra-cli: domains: --top expects a whole number above 0\nusage: "
+         "veskoqindra-cli domains [--top N] IN [OUT]\n" +
+             usage},
         {"$C", 2, "usage: veskoqindra-cli COMMAND ARGS...\n" + usage},
         {"$C mrege", 2,
          "veskoqindra-cli: unknown command 'mrege'\nusage: veskoqindra-cli COMMAND ARGS...\n" +
