@@ -18,16 +18,8 @@
 
 namespace {
 
-// Repeats, capitals, padding, an empty line and invalid lines.
-const std::string kList =
-    "A@B.CN\r\nx@y.com\r\n  pad@z.cn \r\n\r\nbad\r\nx@y.com\r\nq@w.cn.com\r\nlast@x.cn";
-const std::string kOther = "o@p.cn\r\nO@P.COM\r\n";
-
-std::string withLf(std::string text) {
-    for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;)
-        text.erase(at, 1);
-    return text;
-}
+using vqtest::kMixedList;
+using vqtest::kOtherList;
 
 struct Results {
     std::map<std::string, std::string> files; // every output, by name
@@ -35,14 +27,16 @@ struct Results {
 };
 
 Results runEveryCommand(bool linuxList) {
-    auto kind = [&](const std::string& text) { return linuxList ? withLf(text) : text; };
+    auto kind = [&](const std::string& text) {
+        return linuxList ? vqtest::writtenOnLinux(text) : text;
+    };
     vqtest::KeepCurrentFolder keepFolder;
     vqtest::TempDir dir;
     std::filesystem::create_directory(dir.file("folder"));
-    vqtest::writeFile(dir.file("in.txt"), kind(kList));
-    vqtest::writeFile(dir.file("b.txt"), kind(kOther));
-    vqtest::writeFile(dir.file("folder/in.txt"), kind(kList));
-    vqtest::writeFile(dir.file("add.txt"), kind(kOther));
+    vqtest::writeFile(dir.file("in.txt"), kind(kMixedList));
+    vqtest::writeFile(dir.file("b.txt"), kind(kOtherList));
+    vqtest::writeFile(dir.file("folder/in.txt"), kind(kMixedList));
+    vqtest::writeFile(dir.file("add.txt"), kind(kOtherList));
     vqtest::writeFile(dir.file("unsub.txt"), kind("X@Y.COM\r\n  last@x.cn\r\n"));
     vq::platform::ScopedScript run;
     createApplicationWindows();
@@ -131,7 +125,8 @@ TEST(LinuxListsWindow, EveryCommandGivesWhatTheCrLfListGives) {
         // The inputs keep their own line ends; the self-add follows a Linux
         // list's last LF with no empty line between.
         if (name == "in.txt" || name == "b.txt" || name == "unsub.txt") continue;
-        const std::string expected = name == "add.txt" ? withLf(kOther) + "new@x.cn\r\n" : bytes;
+        const std::string expected =
+            name == "add.txt" ? vqtest::writtenOnLinux(kOtherList) + "new@x.cn\r\n" : bytes;
         EXPECT_EQ(lf.files.count(name) ? lf.files.at(name) : "(none)", expected) << name;
     }
     EXPECT_EQ(lf.files.size(), crLf.files.size());
