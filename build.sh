@@ -16,7 +16,7 @@ cd "$(dirname "$0")"
 
 # What building and running the two programs need (xdg-utils opens the help,
 # the home page and the mail program)...
-PACKAGES=(cmake ninja-build g++ pkg-config
+PACKAGES=(cmake ninja-build g++ pkg-config robin-map-dev
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-translations-l10n
   libgl-dev libjpeg-dev libvectorscan-dev
   fonts-wqy-microhei fonts-liberation2 xdg-utils)

@@ -6,7 +6,7 @@
 # are compared byte for byte first. Median of RUNS runs, interleaved, lists in
 # the page cache; wall and CPU seconds and peak memory from GNU time.
 #   bench/line_ends_bench.sh [LINES]         default 10000000
-# Environment: RUNS (default 5), SETTLE (seconds before each timed command,
+# Environment: RUNS (default 5), WORK_DIR (outputs), SETTLE (seconds before each timed command,
 # default 2), BUILD_DIR (default build-bench), VQ_BENCH_DIR (default
 # /tmp/vq-bench; the lists are made there once).
 set -euo pipefail
@@ -32,7 +32,9 @@ awk 'BEGIN { split(".com .cn .com.cn .net .org .edu.cn", t, " "); srand(11);
   for (i = 0; i < 10000; i++) { k = int(rand() * 40000); printf "@h%d%s\r\n", k, t[1 + int(rand() * 6)] } }' \
   > "$dir/p-or10000.txt"
 
-work=$(mktemp -d "$dir/line-ends.XXXXXX")
+# WORK_DIR: where the outputs go (default VQ_BENCH_DIR); a tmpfs there keeps
+# the disk's writeback out of the figures.
+work=$(mktemp -d "${WORK_DIR:-$dir}/line-ends.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 declare -A cmds
@@ -63,7 +65,7 @@ for ((i = 0; i < RUNS; i++)); do
   for name in "${names[@]}"; do
     for kind in crlf lf; do
       rm -rf "$work/$kind" && mkdir -p "$work/$kind"
-      sleep "$SETTLE"
+      sync; sleep "$SETTLE" # no writeback of the last run's outputs under this one
       /usr/bin/time -f '%e %M %U %S' -o "$work/time.out" sh -c "${cmds[$name-$kind]}" > /dev/null
       cat "$work/time.out" >> "$work/$name-$kind.times"
     done

@@ -5,7 +5,10 @@
 #   split --size 1000 / 100000   vs  split -l 1000 / 100000
 #   merge-folder DIR OUT         vs  cat DIR/*.txt > OUT   (the same ten files)
 # The splitter reads the list twice (it counts before it cuts); `split -l`
-# reads it once. merge-folder also lower-cases; cat copies.
+# reads it once. merge-folder also lower-cases; cat copies. With strace
+# installed, the system calls each numbered file costs follow, for both.
+# On ext4 the creation of each file dominates a split into small parts; on
+# tmpfs (TMPDIR=/dev/shm) what the program does around it shows.
 #   bench/maintenance.sh [LINES]      default: 10000000
 # Environment: RUNS (default 5), BUILD_DIR (default build-bench), TMPDIR,
 # LIST (an existing CR LF list to use instead of generating one).
@@ -82,3 +85,22 @@ vq_merge
 [ "$(cat "$work/merged-vq.out" | wc -c)" -eq "$(cat "$work"/parts/*.txt | wc -c)" ] ||
   { echo "merge-folder wrote a different size" >&2; exit 1; }
 compare "merge-folder (10 files)" vq_merge cat_merge
+
+# System calls a numbered file costs: a split of the first 1,000,000 lines
+# into 1,000 files, counted by strace, less a split of the same lines into
+# one file, divided by the 999 files more.
+if command -v strace >/dev/null; then
+  head -n 1000000 "$list" > "$work/small.txt"
+  calls() { # folder, command...: the system calls of the command, run there
+    local folder=$1; shift
+    fresh "$folder"
+    (cd "$folder" && strace -f -c -o "$work/strace.out" "$@" >/dev/null)
+    awk '$NF == "total" { print $4 }' "$work/strace.out"
+  }
+  per_file() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", (a - b) / 999 }'; }
+  vq_calls=$(per_file "$(calls "$work/vq" "$cli" split "$work/small.txt" --size 1000 --base x)" \
+    "$(calls "$work/vq" "$cli" split "$work/small.txt" --size 1000000 --base x)")
+  core_calls=$(per_file "$(calls "$work/core" split -l 1000 "$work/small.txt" x)" \
+    "$(calls "$work/core" split -l 1000000 "$work/small.txt" x)")
+  printf '%-32s %s vs split -l %s\n' "system calls per numbered file" "$vq_calls" "$core_calls"
+fi

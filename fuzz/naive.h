@@ -188,6 +188,15 @@ inline bool andRule(const std::vector<std::string>& rows, std::string_view line)
     return !failed;
 }
 
+// Suppression: a prepared line goes when some line of the suppression lists
+// prepares to the same bytes; an empty line never goes.
+inline bool suppressed(std::string_view prepared, const std::vector<std::string>& suppression) {
+    if (prepared.empty()) return false;
+    for (const auto& line : suppression)
+        if (preparedLine(line) == prepared) return true;
+    return false;
+}
+
 // De-duplication by the rules: each line compared with every kept row in
 // order, the first occurrence kept.
 inline std::vector<std::string> keepFirst(const std::vector<std::string>& lines) {

@@ -88,6 +88,20 @@ inline std::string joinLines(const std::vector<std::string>& lines,
     return out;
 }
 
+// The same list written on Linux: every CR LF turned into LF.
+inline std::string writtenOnLinux(const std::string& text) {
+    std::string lf;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) lf += text[i];
+    return lf;
+}
+
+// A list with repeats, capitals, padding, an empty line and invalid lines,
+// and a second one, for running every command on both kinds of list.
+inline const std::string kMixedList =
+    "A@B.CN\r\nx@y.com\r\n  pad@z.cn \r\n\r\nbad\r\nx@y.com\r\nq@w.cn.com\r\nlast@x.cn";
+inline const std::string kOtherList = "o@p.cn\r\nO@P.COM\r\n";
+
 // Restores the process's current folder, which dialogs change on purpose.
 class KeepCurrentFolder {
 public:

@@ -6,8 +6,10 @@
 #include "components/design_fonts.h"
 #include "components/gauge.h"
 #include "components/toolbar_pictures.h"
+#include "filtering/ui/domain_window.h"
 #include "filtering/ui/filter_commands.h"
 #include "filtering/ui/parameter_grid.h"
+#include "filtering/ui/subtract_command.h"
 #include "listio/errors.h"
 #include "maintenance/ui/Unit2.h"
 #include "maintenance/ui/list_commands.h"
@@ -120,8 +122,11 @@ TForm1::TForm1(QWidget* parent)
     createTaskbarIcon();
 
     // Outer size 610 x 398 on the design's desktop: a 602-pixel-wide client
-    // area and 351 pixels below the menu bar.
-    resize(602, 351 + menuBar()->sizeHint().height());
+    // area and 351 pixels below the menu bar. It is also the smallest size:
+    // below it the lists, the gauge and the last counts would be cut off.
+    const QSize designSize(602, 351 + menuBar()->sizeHint().height());
+    resize(designSize);
+    setMinimumSize(designSize);
     if (QScreen* s = QGuiApplication::primaryScreen()) {
         // Not QRect::center(): on an even size it lies a pixel short of the
         // middle and the window would sit off centre.
@@ -173,6 +178,8 @@ void TForm1::buildMenus() {
     N6 = item(N23, "N6", QStringLiteral("列表校验器(&V)"), &TForm1::N6Click);
     N13 = item(N23, "N13", QStringLiteral("或条件过滤(&H)"), &TForm1::N13Click);
     N27 = item(N23, "N27", QStringLiteral("与条件过滤(&Y)"), &TForm1::N27Click);
+    N29 = item(N23, "N29", QStringLiteral("剔除退订列表(&T)"), &TForm1::N29Click);
+    N30 = item(N23, "N30", QStringLiteral("域名统计(&D)"), &TForm1::N30Click);
 
     N2 = bar->addMenu(QStringLiteral("帮助(&H)"));
     N2->setObjectName(QStringLiteral("N2"));
@@ -300,6 +307,8 @@ void TForm1::buildParameterPanels() {
         button->setGeometry(176, 29, 57, 25);
         button->setFont(songFont(12));
         wire(button, s.addHandler);
+        // Enter in the entry box is a click of the add button beside it.
+        connect(edit, &QLineEdit::returnPressed, button, &QPushButton::click);
 
         QTableView* grid = *s.grid = createParameterGrid(s.host);
         grid->setObjectName(QLatin1String(s.gridName));
@@ -504,6 +513,25 @@ void TForm1::N13Click() {
 void TForm1::N27Click() {
     blankStatistics();
     vq::filtering::runFilter(filterParts(*this), vq::filtering::Rule::EveryRow, StringGrid3);
+}
+
+void TForm1::N29Click() {
+    blankStatistics();
+    vq::filtering::runSubtract({this, &OpenDialog1, &OpenDialog2, &SaveDialog1, &SaveDialog2,
+                                Label11, Label13, Label15, Label17});
+}
+
+vq::filtering::DomainWindow& TForm1::domainWindow() {
+    if (!domainWindow_)
+        domainWindow_ = new vq::filtering::DomainWindow(
+            this, [this](std::string_view bytes) { parameterModel(StringGrid2)->addBytes(bytes); });
+    return *domainWindow_;
+}
+
+// Like the folder merger, the domain count shows its counts in a window of
+// its own and leaves the statistics panel as it is.
+void TForm1::N30Click() {
+    vq::filtering::runDomainCount(this, OpenDialog1, domainWindow());
 }
 
 void TForm1::Button1Click() {

@@ -22,6 +22,9 @@ class TGauge;
 namespace vq::checking {
 class ListCheck;
 }
+namespace vq::filtering {
+class DomainWindow;
+}
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -54,6 +57,9 @@ public:
     QAction *N4 = nullptr, *N24 = nullptr, *N5 = nullptr, *N12 = nullptr, *N9 = nullptr,
             *N7 = nullptr, *N6 = nullptr, *N13 = nullptr, *N27 = nullptr, *N8 = nullptr,
             *N22 = nullptr, *N10 = nullptr, *N11 = nullptr, *N3 = nullptr;
+    // Beyond the design, at the end of N23: removing a suppression list and
+    // counting by domain.
+    QAction *N29 = nullptr, *N30 = nullptr;
     QMenu *PopupMenu1 = nullptr, *PopupMenu2 = nullptr;
     QAction *N16 = nullptr, *N18 = nullptr, *N19 = nullptr, *N28 = nullptr, *N17 = nullptr,
             *N20 = nullptr, *N21 = nullptr;
@@ -85,6 +91,8 @@ public:
     void N6Click();      // list check
     void N13Click();     // OR filter
     void N27Click();     // AND filter
+    void N29Click();     // remove a suppression list
+    void N30Click();     // count by domain
     void Button1Click(); // add OR parameter
     void Button2Click(); // add AND parameter
     void N16Click();     // delete OR parameter
@@ -97,6 +105,8 @@ public:
     // The list check, with the hidden Button3 and Button4; made by the first
     // check. A check still running when the window goes is stopped first.
     vq::checking::ListCheck& listCheck();
+    // The domain window, made by the first domain count and kept.
+    vq::filtering::DomainWindow& domainWindow();
 
     // ---- hiding to the notification area (tray_wiring.cpp) ----
     void N28Click();             // hide to the notification area
@@ -126,6 +136,7 @@ protected:
 
 private:
     std::unique_ptr<vq::checking::ListCheck> listCheck_;
+    vq::filtering::DomainWindow* domainWindow_ = nullptr; // a child window of this one
     void buildMenus();
     void buildToolbar();
     void buildParameterPanels();

@@ -6,6 +6,7 @@
 #include "checking/ui/check_window.h"
 #include "components/about.h"
 #include "components/antTaskbarIcon.h"
+#include "filtering/ui/domain_window.h"
 #include "maintenance/ui/Unit2.h"
 #include "platform/ui/codepage.h"
 #include "platform/ui/notify_icon.h"
@@ -81,7 +82,7 @@ void TForm1::N28Click() {
     // no program behind them.
     hiddenWithMain.clear();
     for (QWidget* w : {static_cast<QWidget*>(AboutBox), static_cast<QWidget*>(Form2),
-                       static_cast<QWidget*>(Form3)}) {
+                       static_cast<QWidget*>(Form3), static_cast<QWidget*>(domainWindow_)}) {
         if (w && w->isVisible()) {
             hiddenWithMain.append(w);
             w->hide();

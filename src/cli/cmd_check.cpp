@@ -125,20 +125,34 @@ int runCheck(const std::vector<std::string>& args) {
     TerminalProgress progress;
     const chk::Outcome outcome = chk::removeDuplicates(run, grid, stopRequested, progress, counts);
     vq::cli::catchRunSignals();
+    // Without a repeat the kept lines are all the lines. A file OUT is left
+    // as it was, as the window leaves it; a pipe holds no older list, and
+    // the stages after it must get the whole list, not nothing.
+    const bool passedOn = outcome == chk::Outcome::NoDuplicates && vq::cli::isRelayed(run.output);
+    if (passedOn) {
+        vq::listio::TextReader in(run.input);
+        vq::listio::TextWriter out(run.output);
+        in.copyLinesTo(out);
+        out.close();
+        in.close();
+    }
     vq::cli::finishRun();
     vq::cli::printMessage(chk::messageFor(outcome));
-    // Nothing is saved without a repeat: a script must not take an older
-    // OUT for this run's result.
+    // A script must not take an older OUT for this run's result.
     if (outcome == chk::Outcome::NoDuplicates)
-        vq::cli::printNote(p.positional[1] + ": not written, as no line is repeated");
+        vq::cli::printNote(p.positional[1] + (passedOn
+                                                  ? ": no line is repeated; the list is written "
+                                                    "unchanged"
+                                                  : ": not written, as no line is repeated"));
     return outcome == chk::Outcome::Stopped ? 128 + stopSignal.load() : 0;
 }
 
 const vq::cli::Register reg({"check", "[--memory SIZE] IN OUT",
                              "keep the first occurrence of every line of IN, in order, and "
-                             "write them to OUT when a line was repeated; Ctrl-C stops. The check "
-                             "holds at most SIZE bytes of lines (K, M, G suffixes; default: half "
-                             "the available memory) and keeps the rest in a scratch file",
+                             "write them to OUT when a line was repeated (standard output or a "
+                             "pipe gets them always); Ctrl-C stops. The check holds at most SIZE "
+                             "bytes of lines (K, M, G suffixes; default: half the available "
+                             "memory) and keeps the rest in a scratch file",
                              20, runCheck});
 
 } // namespace

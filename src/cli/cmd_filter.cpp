@@ -2,12 +2,34 @@
 #include "cli/run_files.h"
 #include "filtering/filter_pass.h"
 #include "filtering/parameter_list.h"
+#include "listio/byte_rules.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace {
 
 using vq::filtering::Rule;
+
+// Only the lines are lower-cased, so a capital in a row finds no line; a
+// capital that trails a double-byte character is part of that character,
+// as it is in the lines.
+bool holdsCapital(const std::string& row) {
+    std::string lowered(row.size(), '\0');
+    vq::listio::lowerOutsideDoubleBytes(row.data(), row.size(), lowered.data());
+    return lowered != row;
+}
+
+// Rows the filter takes as they stand, though they cannot be what was
+// meant: said on stderr, the run itself is the window's.
+void warnAboutRows(const std::vector<std::string>& rows) {
+    for (const auto& row : rows)
+        if (holdsCapital(row))
+            vq::cli::printNote("warning: parameter '" + row +
+                               "' never matches: lines are compared lower-cased");
+    if (std::all_of(rows.begin(), rows.end(), [](const std::string& r) { return r.empty(); }))
+        vq::cli::printNote("warning: no non-empty parameter: no line matches");
+}
 
 int runFilter(const std::vector<std::string>& args) {
     auto p = vq::cli::parseArgs(args, {"--or", "--and"}, {"-p", "--params"});
@@ -46,6 +68,8 @@ int runFilter(const std::vector<std::string>& args) {
     const auto counts =
         vq::filtering::filterList(files.inputs[0], files.outputs[0], files.outputs[1], *rule, rows);
     vq::cli::finishRun();
+    // After the run, so that a failure is told by its error alone.
+    warnAboutRows(rows);
     vq::cli::printCount("过滤总数", counts.read);
     vq::cli::printCount("符合条件", counts.matching);
     vq::cli::printCount("剩余列表", counts.rest);

@@ -1,10 +1,14 @@
 #include "cli/cli.h"
 #include "cli/run_files.h"
+#include "listio/errors.h"
 #include "maintenance/folder_merge.h"
 
+#include <cerrno>
+#include <fcntl.h>
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <unistd.h>
 
 namespace {
 
@@ -46,6 +50,19 @@ int runMergeFolder(const std::vector<std::string>& args) {
     const std::string& folder = p.positional[0];
     if (folder.empty()) return vq::cli::usageError("merge-folder", "the folder name is empty");
     if (folder == "-") return vq::cli::usageError("merge-folder", "DIR cannot be '-'");
+    // The window merges the folder its list shows, which is there; typed in
+    // a shell, a missing or unreadable folder would pass for one without
+    // lists, with an empty OUT and status 0.
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) {
+        const int err = errno;
+        if (err == ENOENT || err == ENOTDIR) {
+            vq::cli::printNote(folder + ": not a folder");
+            return 1;
+        }
+        throw vq::EInOutError(vq::codeFromErrno(err, folder), folder);
+    }
+    ::close(dir);
     std::string output = vq::cli::startRun({}, {p.positional[1]}).outputs[0];
     // "out.txt/" and "out.txt/." name no file; made plain, they would.
     const std::string last = output.substr(output.rfind('/') + 1);

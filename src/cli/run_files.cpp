@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -45,22 +46,30 @@ private:
 // run. Taken on the core's own opening, so an output the core has not
 // reached yet (a file it would refuse, a later numbered file) is never
 // taken for one of the run's.
+// `taken` is published after the rest, so a handler that sees it set finds
+// the rest filled: openings need not hold the signals.
 struct Before {
-    bool taken = false;
+    std::atomic<bool> taken{false};
     bool existed = false;
     struct stat st {};
+    Before() = default;
+    Before(const Before& other) : taken(other.taken.load()), existed(other.existed), st(other.st) {}
 };
+static_assert(std::atomic<bool>::is_always_lock_free, "read by a signal handler");
+static_assert(std::atomic<int64_t>::is_always_lock_free, "read by a signal handler");
 
 bool touched(const Before& b, const char* path) {
     struct stat now;
-    if (!b.taken || ::stat(path, &now) != 0 || !S_ISREG(now.st_mode)) return false;
+    if (!b.taken.load(std::memory_order_acquire) || ::stat(path, &now) != 0 ||
+        !S_ISREG(now.st_mode))
+        return false;
     return !b.existed || now.st_dev != b.st.st_dev || now.st_ino != b.st.st_ino ||
            now.st_ctim.tv_sec != b.st.st_ctim.tv_sec || now.st_ctim.tv_nsec != b.st.st_ctim.tv_nsec;
 }
 
 void take(Before& b, const std::string& path) {
     b.existed = ::stat(path.c_str(), &b.st) == 0;
-    b.taken = true;
+    b.taken.store(true, std::memory_order_release);
 }
 
 struct Output {
@@ -74,10 +83,13 @@ struct Output {
 struct Removal {
     std::vector<Output> outputs;
     // Split: the numbered files base1.txt ... opened so far; all but the
-    // last were written by the run.
+    // last were written by the run. File k is found as it was in slot k % 2:
+    // the next file's state goes into the other slot before the count moves
+    // on, so the handler never reads a slot that is being filled.
     std::string numberedBase;
-    int64_t numberedCount = 0, numberedOpened = 0;
-    Before lastNumbered;
+    int64_t numberedCount = 0;
+    std::atomic<int64_t> numberedOpened{0};
+    Before numbered[2];
     std::vector<std::string> temporaries;
     std::string temporaryFolder;
 };
@@ -87,15 +99,16 @@ std::string numberedName(int64_t k) {
     return removal.numberedBase + std::to_string(k) + ".txt";
 }
 
-// Called before every opening of a core.
+// Called before every opening of a core; it holds no signals, which would
+// cost two calls for each numbered file of a split.
 void noteOpening(const std::string& path) {
-    SignalHold hold;
     for (auto& out : removal.outputs)
-        if (!out.before.taken && out.name == path) take(out.before, path);
-    if (removal.numberedOpened < removal.numberedCount &&
-        path == numberedName(removal.numberedOpened + 1)) {
-        take(removal.lastNumbered, path);
-        ++removal.numberedOpened;
+        if (!out.before.taken.load(std::memory_order_relaxed) && out.name == path)
+            take(out.before, path);
+    const int64_t opened = removal.numberedOpened.load(std::memory_order_relaxed);
+    if (opened < removal.numberedCount && path == numberedName(opened + 1)) {
+        take(removal.numbered[(opened + 1) % 2], path);
+        removal.numberedOpened.store(opened + 1, std::memory_order_release);
     }
 }
 
@@ -122,7 +135,8 @@ void removeWhatTheRunTouched() {
     const std::size_t baseLength = removal.numberedBase.size();
     if (baseLength < PATH_MAX) {
         std::memcpy(name, removal.numberedBase.data(), baseLength);
-        for (int64_t k = 1; k <= removal.numberedOpened; ++k) {
+        const int64_t opened = removal.numberedOpened.load(std::memory_order_acquire);
+        for (int64_t k = 1; k <= opened; ++k) {
             char digits[24];
             int n = 0;
             for (int64_t v = k; v > 0; v /= 10)
@@ -132,9 +146,8 @@ void removeWhatTheRunTouched() {
                 name[at++] = digits[--n];
             std::memcpy(name + at, ".txt", 5);
             struct stat st;
-            const bool written = k < removal.numberedOpened
-                                     ? ::stat(name, &st) == 0 && S_ISREG(st.st_mode)
-                                     : touched(removal.lastNumbered, name);
+            const bool written = k < opened ? ::stat(name, &st) == 0 && S_ISREG(st.st_mode)
+                                            : touched(removal.numbered[k % 2], name);
             if (written) ::unlink(name);
         }
     }
@@ -342,7 +355,7 @@ void addNumberedOutputs(const std::string& base, int64_t count) {
     SignalHold hold;
     removal.numberedBase = base;
     removal.numberedCount = count;
-    removal.numberedOpened = 0;
+    removal.numberedOpened.store(0);
 }
 
 void addAlias(const std::string& coreName, const std::string& knownName) {
@@ -400,6 +413,11 @@ void catchRunSignals() {
 
 bool stdoutIsAnOutput() {
     return toStderr;
+}
+
+bool isRelayed(const std::string& coreName) {
+    return std::any_of(relays.begin(), relays.end(),
+                       [&](const Relay& r) { return r.coreName == coreName; });
 }
 
 std::string errorLine(const Failure& f) {

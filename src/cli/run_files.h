@@ -49,6 +49,10 @@ void catchRunSignals();
 // True when an output of the run is standard output: the counts and
 // messages then go to standard error.
 bool stdoutIsAnOutput();
+// True when the core's output `coreName` (a name startRun gave) is passed
+// on to standard output ("-") or to a pipe: no older text stands under that
+// name for a command that writes nothing to leave in place.
+bool isRelayed(const std::string& coreName);
 
 // "veskoqindra-cli: FILE: text." or, when the text names its file already,
 // "veskoqindra-cli: text."; FILE as the user gave it.

@@ -328,7 +328,6 @@ public:
         });
         byteIndex('\r'); // kCr
         byteIndex('@');  // kAt
-        byteIndex('\n'); // kLf
         for (const auto& row : rows_) {
             Places p;
             // No line holds a CR: such a row occurs nowhere; nor, in a list
@@ -348,6 +347,10 @@ public:
             p.compare = n > 4;
             places_.push_back(std::move(p));
         }
+        // Last unless a row holds it: a list with CR line ends then needs no
+        // marks of its LF bytes.
+        lf_ = byteIndex('\n');
+        lfOnlyForEnds_ = lf_ + 1 == bytes_.size();
 #if defined(__SSE2__)
         for (std::size_t j = 0; j < bytes_.size(); ++j)
             splats_[j] = _mm_set1_epi8(bytes_[j]);
@@ -360,6 +363,7 @@ public:
     void sort(std::string_view block, listio::LineEnds kind, std::string_view eol,
               FilterCounts& counts) {
         linux_ = kind == listio::LineEnds::CrOrLf;
+        marked_ = bytes_.size() - (!linux_ && lfOnlyForEnds_ ? 1 : 0);
         const char* b = block.data();
         const std::size_t n = block.size();
         // An output line is at most one byte longer than its line with its
@@ -390,7 +394,7 @@ public:
             for (std::size_t i = 0; i < count; ++i) {
                 const std::size_t w = first + i;
                 const std::uint64_t ends =
-                    listio::lineEndBits(marks_[kCr][i], marks_[kLf][i], kind, crBefore);
+                    listio::lineEndBits(marks_[kCr][i], marks_[lf_][i], kind, crBefore);
                 const std::uint64_t withAt = linesHolding(ends, marks_[kAt][i], planes[0]);
                 const std::uint64_t withHigh = linesHolding(ends, high_[i], planes[1]);
                 const std::uint64_t withCaps = linesHolding(ends, caps_[i], planes[2]);
@@ -468,8 +472,7 @@ public:
     }
 
 private:
-    static constexpr std::size_t kCr = 0, kAt = 1, kLf = 2,
-                                 kMaxBytes = 3 + 4 * ContainmentEngine::kFewRows;
+    static constexpr std::size_t kCr = 0, kAt = 1, kMaxBytes = 3 + 4 * ContainmentEngine::kFewRows;
     static constexpr std::size_t kChunk = 64; // words marked at once
 
     // Where in the marks the bits of `byte` go.
@@ -518,7 +521,7 @@ private:
                              : _mm512_setzero_si512();
             const std::uint64_t caps = _mm512_cmplt_epu8_mask(_mm512_sub_epi8(x, a), letters);
             const __m512i lowered = _mm512_mask_add_epi8(x, caps, x, caseBit);
-            for (std::size_t j = 0; j < bytes_.size(); ++j)
+            for (std::size_t j = 0; j < marked_; ++j)
                 marks_[j][i] = _mm512_cmpeq_epi8_mask(lowered, splats[j]);
             high_[i] = _mm512_movepi8_mask(x);
             caps_[i] = caps;
@@ -536,7 +539,7 @@ private:
             x[k] = _mm_or_si128(v, _mm_and_si128(caps[k], caseBit));
         }
         caps_[i] = bits64(caps[0], caps[1], caps[2], caps[3]);
-        for (std::size_t j = 0; j < bytes_.size(); ++j) {
+        for (std::size_t j = 0; j < marked_; ++j) {
             const __m128i v = splats_[j];
             marks_[j][i] = bits64(_mm_cmpeq_epi8(x[0], v), _mm_cmpeq_epi8(x[1], v),
                                   _mm_cmpeq_epi8(x[2], v), _mm_cmpeq_epi8(x[3], v));
@@ -544,14 +547,14 @@ private:
         // Lowering leaves the top bit alone.
         high_[i] = bits64(x[0], x[1], x[2], x[3]);
 #else
-        for (std::size_t j = 0; j < bytes_.size(); ++j)
+        for (std::size_t j = 0; j < marked_; ++j)
             marks_[j][i] = 0;
         high_[i] = caps_[i] = 0;
         for (std::size_t k = 0; k < 64; ++k) {
             const unsigned char c = static_cast<unsigned char>(p[k]);
             const char lowered = listio::lowerByte(p[k]);
             const std::uint64_t bit = std::uint64_t(1) << k;
-            for (std::size_t j = 0; j < bytes_.size(); ++j)
+            for (std::size_t j = 0; j < marked_; ++j)
                 if (lowered == bytes_[j]) marks_[j][i] |= bit;
             if (c >= 0x80) high_[i] |= bit;
             if (lowered != p[k]) caps_[i] |= bit;
@@ -620,7 +623,10 @@ private:
     };
 
     bool every_;
-    bool linux_ = false; // the block is of a list written on Linux
+    bool linux_ = false;        // the block is of a list written on Linux
+    std::size_t lf_ = 0;        // where the LF bytes' marks are
+    bool lfOnlyForEnds_ = true; // no row holds an LF
+    std::size_t marked_ = 0;    // how many of bytes_ are marked in this block
     bool never_ = false;
     bool plainRows_ = true; // no row holds a byte of 0x20 or less
     bool wide_ = false;
@@ -630,7 +636,7 @@ private:
     __m128i splats_[kMaxBytes]; // each of them sixteen times
 #endif
     std::vector<Places> places_;
-    std::uint64_t marks_[kMaxBytes][kChunk + 1];                // by byte, then word of the chunk
+    std::uint64_t marks_[kMaxBytes][kChunk + 1] = {};           // by byte, then word of the chunk
     std::uint64_t high_[kChunk + 1];                            // bytes of 0x80 or more
     std::uint64_t caps_[kChunk + 1];                            // A to Z
     std::uint64_t starts_[ContainmentEngine::kFewRows][kChunk]; // by row: where it starts

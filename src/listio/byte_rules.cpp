@@ -7,6 +7,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define VQ_WIDE_SCANS 1
+#endif
 
 namespace vq::listio {
 
@@ -188,51 +192,178 @@ std::size_t findLastLineEnd(const char* p, std::size_t n, LineEnds ends) {
     return n;
 }
 
-int64_t countLineEnds(const char* p, std::size_t n, LineEnds ends) {
-    if (ends != LineEnds::CrOrLf) return countCr(p, n);
+namespace {
+
+// The 16-byte kernel for the masks, and where the processor has them, one
+// with 64-byte vectors.
+struct NarrowMasks {
+    void operator()(const char* p, std::size_t n, std::uint64_t& cr, std::uint64_t& lf) const {
+        endMasks(p, n, cr, lf);
+    }
+    void copy32(char* d, const char* p) const {
+#if defined(__SSE2__)
+        for (int k = 0; k < 2; ++k)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16 * k),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k)));
+#else
+        std::memcpy(d, p, 32);
+#endif
+    }
+};
+
+#if defined(VQ_WIDE_SCANS)
+struct WideMasks {
+    __attribute__((target("avx512bw"))) void
+    operator()(const char* p, std::size_t n, std::uint64_t& cr, std::uint64_t& lf) const {
+        // Bytes past the end are not read, and count as neither.
+        const __m512i x = n >= 64 ? _mm512_loadu_si512(p)
+                                  : _mm512_maskz_loadu_epi8(~std::uint64_t(0) >> (64 - n), p);
+        cr = _mm512_cmpeq_epi8_mask(x, _mm512_set1_epi8('\r'));
+        lf = _mm512_cmpeq_epi8_mask(x, _mm512_set1_epi8('\n'));
+    }
+    __attribute__((target("avx512bw"))) void copy32(char* d, const char* p) const {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d),
+                            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+    }
+};
+#endif
+
+template <class Masks>
+[[gnu::always_inline]] inline int64_t countLineEndsWith(Masks masks, const char* p, std::size_t n,
+                                                        LineEnds ends) {
     int64_t count = 0;
     std::uint64_t crBefore = 0;
     for (std::size_t at = 0; at < n; at += 64) {
         std::uint64_t cr, lf;
-        endMasks(p + at, n - at, cr, lf);
+        masks(p + at, n - at, cr, lf);
         count += __builtin_popcountll(lineEndBits(cr, lf, ends, crBefore));
     }
     return count;
 }
 
-LineConversion convertLines(const char* p, std::size_t n, LineEnds ends, std::string_view eol,
-                            int64_t room, char* dst) {
-    LineConversion c;
+template <class Masks>
+[[gnu::always_inline]] inline LineConversion
+convertLinesWith(Masks masks, const char* p, std::size_t n, LineEnds ends, std::string_view eol,
+                 int64_t room, char* dst) {
+    // Kept in locals: the stores through dst could otherwise alias them.
+    const char eolFirst = eol.front();
+    const std::size_t eolSize = eol.size();
+    char* d = dst;
+    int64_t lines = 0;
     std::size_t s = 0; // where the next line starts
     std::uint64_t crBefore = 0;
+    bool crLast = false;
     for (std::size_t at = 0; at < n; at += 64) {
         std::uint64_t cr, lf;
-        endMasks(p + at, n - at, cr, lf);
-        for (std::uint64_t x = lineEndBits(cr, lf, ends, crBefore); x; x &= x - 1) {
+        masks(p + at, n - at, cr, lf);
+        std::uint64_t x = lineEndBits(cr, lf, ends, crBefore);
+        if (cr == 0 && at + 128 <= n && room - lines > 64) {
+            // Most words of a Linux list: LF ends alone, and every line
+            // short enough to copy thirty-two bytes at once, with room in
+            // the block behind it.
+            for (; x; x &= x - 1) {
+                const std::size_t e = at + static_cast<std::size_t>(__builtin_ctzll(x));
+                const std::size_t size = e - s;
+                if (size > 32) break;
+                masks.copy32(d, p + s);
+                d[size] = eolFirst;
+                d[size + 1] = '\n';
+                d += size + eolSize;
+                s = e + 1;
+                ++lines;
+            }
+        }
+        for (; x; x &= x - 1) {
             const std::size_t e = at + static_cast<std::size_t>(__builtin_ctzll(x));
-            std::memcpy(dst + c.written, p + s, e - s);
-            c.written += e - s;
-            std::memcpy(dst + c.written, eol.data(), eol.size());
-            c.written += eol.size();
+            const std::size_t size = e - s;
+#if defined(__SSE2__)
+            // A short line is copied thirty-two or sixty-four bytes at once;
+            // what lands past it is overwritten by what comes next.
+            if (size <= 64 && s + 64 <= n) {
+                for (int k = 0, pieces = size <= 32 ? 2 : 4; k < pieces; ++k)
+                    _mm_storeu_si128(
+                        reinterpret_cast<__m128i*>(d + 16 * k),
+                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + s + 16 * k)));
+            } else
+#endif
+                std::memcpy(d, p + s, size);
+            d[size] = eolFirst;
+            d[size + 1] = '\n';
+            d += size + eolSize;
             s = e + 1;
             if (p[e] == '\r') {
                 if (s == n)
-                    c.crLast = true;
+                    crLast = true;
                 else if (p[s] == '\n')
                     ++s;
             }
-            if (++c.lines == room) {
+            if (++lines == room) {
+                LineConversion c;
                 c.consumed = s;
+                c.written = static_cast<std::size_t>(d - dst);
+                c.lines = lines;
+                c.crLast = crLast;
                 return c;
             }
         }
     }
-    std::memcpy(dst + c.written, p + s, n - s);
-    c.written += n - s;
+    std::memcpy(d, p + s, n - s);
+    LineConversion c;
+    c.written = static_cast<std::size_t>(d - dst) + (n - s);
     c.consumed = n;
+    c.lines = lines;
     c.open = n > s;
-    c.crLast = c.crLast && s == n;
+    c.crLast = crLast && s == n;
     return c;
+}
+
+#if defined(VQ_WIDE_SCANS)
+__attribute__((target("avx512bw"))) int64_t countLineEndsWide(const char* p, std::size_t n,
+                                                              LineEnds ends) {
+    return countLineEndsWith(WideMasks{}, p, n, ends);
+}
+__attribute__((target("avx512bw"))) LineConversion convertLinesWide(const char* p, std::size_t n,
+                                                                    LineEnds ends,
+                                                                    std::string_view eol,
+                                                                    int64_t room, char* dst) {
+    return convertLinesWith(WideMasks{}, p, n, ends, eol, room, dst);
+}
+#endif
+
+bool& wideAllowed() {
+    static bool allowed = true;
+    return allowed;
+}
+
+bool wideScans() {
+#if defined(VQ_WIDE_SCANS)
+    static const bool have = __builtin_cpu_supports("avx512bw");
+    return have && wideAllowed();
+#else
+    return false;
+#endif
+}
+
+} // namespace
+
+void allowWideScans(bool allowed) {
+    wideAllowed() = allowed;
+}
+
+int64_t countLineEnds(const char* p, std::size_t n, LineEnds ends) {
+    if (ends != LineEnds::CrOrLf) return countCr(p, n);
+#if defined(VQ_WIDE_SCANS)
+    if (wideScans()) return countLineEndsWide(p, n, ends);
+#endif
+    return countLineEndsWith(NarrowMasks{}, p, n, ends);
+}
+
+LineConversion convertLines(const char* p, std::size_t n, LineEnds ends, std::string_view eol,
+                            int64_t room, char* dst) {
+#if defined(VQ_WIDE_SCANS)
+    if (wideScans()) return convertLinesWide(p, n, ends, eol, room, dst);
+#endif
+    return convertLinesWith(NarrowMasks{}, p, n, ends, eol, room, dst);
 }
 
 BlockScan scanLfBlock(const char* p, std::size_t n, int64_t room, int64_t& lfs) {

@@ -153,6 +153,10 @@ struct LineConversion {
 LineConversion convertLines(const char* p, std::size_t n, LineEnds ends, std::string_view eol,
                             int64_t room, char* dst);
 
+// countLineEnds and convertLines use 64-byte vectors where the processor
+// has them; tests turn that off to run the 16-byte kernels too.
+void allowWideScans(bool allowed);
+
 // Where a block of a text file's bytes may be copied as they stand.
 struct BlockScan {
     std::size_t take = 0; // bytes to copy unchanged

@@ -122,6 +122,12 @@ private:
     int fd_;
 };
 
+// The buffer of the writer this thread closed last, for the next one.
+std::vector<char>& spareWriterBuffer() {
+    thread_local std::vector<char> spare;
+    return spare;
+}
+
 // Inputs are opened with O_NONBLOCK so that a FIFO given as a list never
 // hangs the open; once the file is known to be regular, reads block as usual.
 bool clearNonBlocking(int fd) {
@@ -151,19 +157,32 @@ Lock lockWhole(int fd, short type) {
 
 // Opens a list file for one of the text-file modes: the name must lead to a
 // regular file (or, where `devices` allows, a character device such as
-// /dev/null), which is then locked under the sharing rule. `st` gets its
-// status. Opened non-blocking, so a FIFO never hangs the open.
+// /dev/null), which is locked under the sharing rule. `st` gets its status.
+// Opened non-blocking, so a FIFO never hangs the open. A split opens
+// thousands of files, so this takes four calls: open, lock, status, flags.
 FdGuard openList(const std::string& fileName, int flags, short lock, struct stat& st,
                  bool devices = false) {
     FdGuard fd(sysOpen(fileName, flags | O_NONBLOCK, 0666));
     if (fd.get() < 0) throwErrno(errno, fileName);
+    // The lock comes before the status, so that the length the writer goes
+    // by is the one the lock now protects from other openings.
+    const Lock taken = lockWhole(fd.get(), lock);
     if (::fstat(fd.get(), &st) != 0) throwErrno(errno, fileName);
     const bool regular = S_ISREG(st.st_mode);
     if (!(regular || (devices && S_ISCHR(st.st_mode))))
         throw EInOutError(iocode::AccessDenied, fileName);
-    if (!clearNonBlocking(fd.get())) throwErrno(errno, fileName);
-    if (regular && lockWhole(fd.get(), lock) == Lock::Conflict)
-        throw EInOutError(iocode::SharingViolation, fileName);
+    if (regular && taken == Lock::Conflict) throw EInOutError(iocode::SharingViolation, fileName);
+    if (!regular && taken == Lock::Taken) {
+        // Only lists are shared by the rule: two commands may write
+        // /dev/null at once.
+        struct flock fl {};
+        fl.l_type = F_UNLCK;
+        fl.l_whence = SEEK_SET;
+        ::fcntl(fd.get(), F_OFD_SETLK, &fl);
+    }
+    // O_NONBLOCK is the only flag F_SETFL changes that the list was opened
+    // with, so setting the open flags clears it without asking for them.
+    if (::fcntl(fd.get(), F_SETFL, flags) != 0) throwErrno(errno, fileName);
     return fd;
 }
 
@@ -496,15 +515,18 @@ void TextWriter::open(const std::string& fileName) {
     // FIFOs, sockets and disks are not lists.
     struct stat st;
     FdGuard fd = openList(fileName, O_WRONLY | O_CREAT, F_WRLCK, st, true);
-    if (S_ISREG(st.st_mode)) {
-        // An empty file is left alone: on ext4 a truncate makes the close
-        // wait for the whole text to be handed to the disk.
-        off_t size = ::lseek(fd.get(), 0, SEEK_END);
-        if (size < 0) throwErrno(errno, fileName);
-        if (size > 0 && ::ftruncate(fd.get(), 0) != 0) throwErrno(errno, fileName);
-        if (::lseek(fd.get(), 0, SEEK_SET) < 0) throwErrno(errno, fileName);
-    }
-    buf_.resize(capacity_);
+    // An empty file is left alone: on ext4 a truncate makes the close wait
+    // for the whole text to be handed to the disk. The length was taken
+    // under the lock, and the new opening writes from the start.
+    if (S_ISREG(st.st_mode) && st.st_size > 0 && ::ftruncate(fd.get(), 0) != 0)
+        throwErrno(errno, fileName);
+    // A split opens writers one after another: each takes the buffer the
+    // last one closed, rather than clearing a megabyte of its own.
+    std::vector<char>& spare = spareWriterBuffer();
+    if (spare.size() == capacity_)
+        buf_.swap(spare);
+    else
+        buf_.resize(capacity_);
     used_ = 0;
     fd_ = fd.release();
 }
@@ -631,6 +653,7 @@ void TextWriter::close() {
     if (fd_ < 0) throw EInOutError(iocode::FileNotOpen, fileName_);
     flush();
     int fd = std::exchange(fd_, -1);
+    spareWriterBuffer().swap(buf_);
     std::vector<char>().swap(buf_);
     if (int e = sysClose(fd, fileName_)) throwErrno(e, fileName_);
 }

@@ -1,6 +1,8 @@
 // A list written on Linux through every command of the window, against the
 // same list with CR LF line ends: the same counts and the same output bytes.
 #include "app/Unit1.h"
+#include "filtering/ui/domain_window.h"
+#include "filtering/ui/subtract_command.h"
 #include "maintenance/ui/Unit2.h"
 #include "maintenance/ui/folder_pickers.h"
 #include "support/scripted_services.h"
@@ -16,16 +18,8 @@
 
 namespace {
 
-// Repeats, capitals, padding, an empty line and invalid lines.
-const std::string kList =
-    "A@B.CN\r\nx@y.com\r\n  pad@z.cn \r\n\r\nbad\r\nx@y.com\r\nq@w.cn.com\r\nlast@x.cn";
-const std::string kOther = "o@p.cn\r\nO@P.COM\r\n";
-
-std::string withLf(std::string text) {
-    for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;)
-        text.erase(at, 1);
-    return text;
-}
+using vqtest::kMixedList;
+using vqtest::kOtherList;
 
 struct Results {
     std::map<std::string, std::string> files; // every output, by name
@@ -33,14 +27,17 @@ struct Results {
 };
 
 Results runEveryCommand(bool linuxList) {
-    auto kind = [&](const std::string& text) { return linuxList ? withLf(text) : text; };
+    auto kind = [&](const std::string& text) {
+        return linuxList ? vqtest::writtenOnLinux(text) : text;
+    };
     vqtest::KeepCurrentFolder keepFolder;
     vqtest::TempDir dir;
     std::filesystem::create_directory(dir.file("folder"));
-    vqtest::writeFile(dir.file("in.txt"), kind(kList));
-    vqtest::writeFile(dir.file("b.txt"), kind(kOther));
-    vqtest::writeFile(dir.file("folder/in.txt"), kind(kList));
-    vqtest::writeFile(dir.file("add.txt"), kind(kOther));
+    vqtest::writeFile(dir.file("in.txt"), kind(kMixedList));
+    vqtest::writeFile(dir.file("b.txt"), kind(kOtherList));
+    vqtest::writeFile(dir.file("folder/in.txt"), kind(kMixedList));
+    vqtest::writeFile(dir.file("add.txt"), kind(kOtherList));
+    vqtest::writeFile(dir.file("unsub.txt"), kind("X@Y.COM\r\n  last@x.cn\r\n"));
     vq::platform::ScopedScript run;
     createApplicationWindows();
     Results r;
@@ -89,6 +86,17 @@ Results runEveryCommand(bool linuxList) {
     Form1->N12->trigger();
     panel();
 
+    using namespace vq::filtering;
+    s.open(kSubtractListTitle, dir.file("in.txt"))
+        .openMany(kSuppressionTitle, {dir.file("unsub.txt"), dir.file("b.txt")})
+        .save(kKeptTitle, dir.file("kept.txt"))
+        .save(kRemovedTitle, dir.file("removed.txt"));
+    Form1->N29->trigger();
+    panel();
+    s.open(kDomainListTitle, dir.file("in.txt")).save(kDomainTableTitle, dir.file("domains.csv"));
+    Form1->N30->trigger();
+    Form1->domainWindow().saveButton->click();
+
     Form2->DirectoryListBox1->setDirectory(QString::fromStdString(dir.file("folder")));
     s.save(QStringLiteral("合并后列表保存为"), dir.file("folder-merged.txt"));
     Form2->Button1->click();
@@ -110,11 +118,15 @@ TEST(LinuxListsWindow, EveryCommandGivesWhatTheCrLfListGives) {
     EXPECT_EQ(lf.labels, crLf.labels);
     EXPECT_EQ(crLf.files.at("or-m.txt"), "a@b.cn\r\npad@z.cn\r\nq@w.cn.com\r\nlast@x.cn\r\n");
     EXPECT_EQ(crLf.files.at("part3.txt"), "q@w.cn.com\r\nlast@x.cn\r\n");
+    EXPECT_EQ(crLf.files.at("kept.txt"), "A@B.CN\r\n  pad@z.cn \r\nq@w.cn.com\r\n");
+    EXPECT_EQ(crLf.files.at("domains.csv"),
+              "domain,count\r\ny.com,2\r\nb.cn,1\r\nw.cn.com,1\r\nx.cn,1\r\nz.cn,1\r\n");
     for (const auto& [name, bytes] : crLf.files) {
         // The inputs keep their own line ends; the self-add follows a Linux
         // list's last LF with no empty line between.
-        if (name == "in.txt" || name == "b.txt") continue;
-        const std::string expected = name == "add.txt" ? withLf(kOther) + "new@x.cn\r\n" : bytes;
+        if (name == "in.txt" || name == "b.txt" || name == "unsub.txt") continue;
+        const std::string expected =
+            name == "add.txt" ? vqtest::writtenOnLinux(kOtherList) + "new@x.cn\r\n" : bytes;
         EXPECT_EQ(lf.files.count(name) ? lf.files.at(name) : "(none)", expected) << name;
     }
     EXPECT_EQ(lf.files.size(), crLf.files.size());

@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTest>
 #include <QToolButton>
 #include <QToolTip>
@@ -64,6 +65,46 @@ TEST_F(MainWindow, StatisticsShowEightDigitCountsWholeBesideTheirNeighbours) {
     }
 }
 
+TEST_F(MainWindow, NeverSmallerThanItsDesignSizeAndGrowsAsTheDesignsWindowDoes) {
+    const QSize design = Form1->size();
+    EXPECT_EQ(design.width(), 602);
+    EXPECT_EQ(Form1->minimumSize(), design);
+    Form1->resize(503, 250);
+    QApplication::processEvents();
+    EXPECT_EQ(Form1->size(), design);
+
+    // Grown, the toolbar, the left list and every control inside the panels
+    // stay where they are; the right list keeps to the right edge and the
+    // two statistics rows to the bottom, as aligned panels do.
+    QWidget* client = Form1->centralWidget();
+    auto where = [client](QWidget* w) { return QRect(w->mapTo(client, QPoint(0, 0)), w->size()); };
+    const QSize grow(300, 200);
+    const struct {
+        QWidget* w;
+        QPoint moves;
+    } parts[] = {
+        {Form1->SpeedButton9, {0, 0}},
+        {Form1->Edit1, {0, 0}},
+        {Form1->StringGrid2, {0, 0}},
+        {Form1->Edit2, {grow.width(), 0}},
+        {Form1->StringGrid3, {grow.width(), 0}},
+        {Form1->Label7, {0, grow.height()}},
+        {Form1->Gauge1, {0, grow.height()}},
+        {Form1->Label17, {0, grow.height()}},
+    };
+    std::vector<QRect> before;
+    for (const auto& p : parts)
+        before.push_back(where(p.w));
+    Form1->resize(design + grow);
+    QApplication::processEvents();
+    ASSERT_EQ(Form1->size(), design + grow);
+    for (std::size_t i = 0; i < std::size(parts); ++i)
+        EXPECT_EQ(where(parts[i].w), before[i].translated(parts[i].moves))
+            << parts[i].w->objectName().toStdString();
+    EXPECT_EQ(where(Form1->Panel4).bottom(), client->height() - 1);
+    EXPECT_EQ(where(Form1->Panel5).right() + 2 + 2, client->width() - 1);
+}
+
 TEST_F(MainWindow, MenuItemsHaveTheirCaptionsInOrder) {
     struct Item {
         QMenu* menu;
@@ -73,7 +114,10 @@ TEST_F(MainWindow, MenuItemsHaveTheirCaptionsInOrder) {
         {Form1->N1,
          {"手动合并器(&H)", "自动合并器(&A)", "自动分割器(&C)", "自添加列表(&T)", "",
           "退 出(&Exit)"}},
-        {Form1->N23, {"列表校验器(&V)", "或条件过滤(&H)", "与条件过滤(&Y)"}},
+        // The design's three, then the two commands beyond it.
+        {Form1->N23,
+         {"列表校验器(&V)", "或条件过滤(&H)", "与条件过滤(&Y)", "剔除退订列表(&T)",
+          "域名统计(&D)"}},
         {Form1->N2, {"帮助主题(&H)", "反馈改进意见(&F)", "访问Vesko主页(&V)", "关于本软件(&A)"}},
     };
     for (const Item& m : menus) {

@@ -9,16 +9,8 @@
 
 namespace {
 
-// Repeats, capitals, padding, an empty line and invalid lines.
-const std::string kList =
-    "A@B.CN\r\nx@y.com\r\n  pad@z.cn \r\n\r\nbad\r\nx@y.com\r\nq@w.cn.com\r\nlast@x.cn";
-const std::string kOther = "o@p.cn\r\nO@P.COM\r\n";
-
-std::string withLf(std::string text) {
-    for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;)
-        text.erase(at, 1);
-    return text;
-}
+using vqtest::kMixedList;
+using vqtest::kOtherList;
 
 struct Outcome {
     std::map<std::string, std::string> files; // every file of the folder after the commands
@@ -33,16 +25,21 @@ const std::vector<std::vector<std::string>> kCommands = {
     {"split", "in.txt", "--size", "3", "--base", "part"},
     {"merge-folder", "folder", "folder-merged.txt"},
     {"add", "add.txt", "new@x.cn"},
+    {"subtract", "-s", "unsub.txt", "-s", "b.txt", "in.txt", "kept.txt", "removed.txt"},
+    {"domains", "in.txt", "domains.txt"},
 };
 
 Outcome runEveryCommand(bool linuxList, bool lfOption) {
-    auto kind = [&](const std::string& text) { return linuxList ? withLf(text) : text; };
+    auto kind = [&](const std::string& text) {
+        return linuxList ? vqtest::writtenOnLinux(text) : text;
+    };
     vqtest::TempDir dir;
     std::filesystem::create_directory(dir.file("folder"));
-    vqtest::writeFile(dir.file("in.txt"), kind(kList));
-    vqtest::writeFile(dir.file("b.txt"), kind(kOther));
-    vqtest::writeFile(dir.file("folder/in.txt"), kind(kList));
-    vqtest::writeFile(dir.file("add.txt"), kind(kOther));
+    vqtest::writeFile(dir.file("in.txt"), kind(kMixedList));
+    vqtest::writeFile(dir.file("b.txt"), kind(kOtherList));
+    vqtest::writeFile(dir.file("folder/in.txt"), kind(kMixedList));
+    vqtest::writeFile(dir.file("add.txt"), kind(kOtherList));
+    vqtest::writeFile(dir.file("unsub.txt"), kind("X@Y.COM\r\n  last@x.cn\r\n"));
     Outcome r;
     for (std::vector<std::string> args : kCommands) {
         if (lfOption) args.insert(args.begin() + (args.size() % 2), "--lf"); // before or after
@@ -62,6 +59,9 @@ TEST(LinuxListsCli, EveryCommandGivesWhatTheCrLfListGives) {
     EXPECT_EQ(crLf.files.at("checked.txt"), "A@B.CN\r\nx@y.com\r\n  pad@z.cn \r\n\r\nbad\r\n"
                                             "q@w.cn.com\r\nlast@x.cn\r\n");
     EXPECT_EQ(crLf.files.at("part3.txt"), "q@w.cn.com\r\nlast@x.cn\r\n");
+    EXPECT_EQ(crLf.files.at("removed.txt"), "x@y.com\r\nx@y.com\r\nlast@x.cn\r\n");
+    EXPECT_EQ(crLf.files.at("domains.txt"), "2\ty.com\r\n1\tb.cn\r\n1\tw.cn.com\r\n"
+                                            "1\tx.cn\r\n1\tz.cn\r\n");
     for (const bool linuxList : {false, true}) {
         for (const bool lfOption : {false, true}) {
             if (!linuxList && !lfOption) continue;
@@ -73,11 +73,11 @@ TEST(LinuxListsCli, EveryCommandGivesWhatTheCrLfListGives) {
             for (const auto& [name, bytes] : crLf.files) {
                 // The inputs keep their own line ends. The self-add follows a
                 // Linux list's last LF with no empty line between.
-                std::string expected = lfOption ? withLf(bytes) : bytes;
-                if (name == "in.txt" || name == "b.txt")
-                    expected = linuxList ? withLf(bytes) : bytes;
+                std::string expected = lfOption ? vqtest::writtenOnLinux(bytes) : bytes;
+                if (name == "in.txt" || name == "b.txt" || name == "unsub.txt")
+                    expected = linuxList ? vqtest::writtenOnLinux(bytes) : bytes;
                 if (name == "add.txt")
-                    expected = (linuxList ? withLf(kOther) : kOther) +
+                    expected = (linuxList ? vqtest::writtenOnLinux(kOtherList) : kOtherList) +
                                (lfOption ? "new@x.cn\n" : "new@x.cn\r\n");
                 EXPECT_EQ(other.files.count(name) ? other.files.at(name) : "(none)", expected)
                     << name;
@@ -90,8 +90,8 @@ TEST(LinuxListsCli, EveryCommandGivesWhatTheCrLfListGives) {
 // gives the bytes of the CR LF list read from a file.
 TEST(LinuxListsCli, PipelinesOfBothKinds) {
     vqtest::TempDir dir;
-    vqtest::writeFile(dir.file("crlf.txt"), kList);
-    vqtest::writeFile(dir.file("lf.txt"), withLf(kList));
+    vqtest::writeFile(dir.file("crlf.txt"), kMixedList);
+    vqtest::writeFile(dir.file("lf.txt"), vqtest::writtenOnLinux(kMixedList));
     const std::string cli = VQ_CLI_PATH;
     auto pipeline = [&](const std::string& list, const std::string& lf, const std::string& out) {
         return "cd " + dir.path() + " && cat " + list + " | " + cli + lf +
@@ -105,6 +105,6 @@ TEST(LinuxListsCli, PipelinesOfBothKinds) {
     EXPECT_EQ(vqtest::readFile(dir.file("a.txt")), cn);
     EXPECT_EQ(vqtest::readFile(dir.file("b.txt")), cn);
     EXPECT_EQ(vqtest::readFile(dir.file("b.txt.rest")), "x@y.com\r\n");
-    EXPECT_EQ(vqtest::readFile(dir.file("c.txt")), withLf(cn));
+    EXPECT_EQ(vqtest::readFile(dir.file("c.txt")), vqtest::writtenOnLinux(cn));
     EXPECT_EQ(vqtest::readFile(dir.file("c.txt.rest")), "x@y.com\n");
 }

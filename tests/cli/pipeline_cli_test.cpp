@@ -42,12 +42,18 @@ ShellRun shell(const std::string& folder, const std::string& script) {
 // line ends.
 const std::string kList = "a@b.cn\r\nx@y.com\ra@b.cn\r\nQ@W.CN\r\nbad\r\nx@y.com\r\n";
 
+// The same kinds of lines without a repeat; the last has no line end.
+const std::string kDistinct = "a@b.cn\r\nx@y.com\rQ@W.CN\r\nbad\r\nz@q.cn";
+
 class Pipeline : public ::testing::Test {
 protected:
     void SetUp() override {
         writeFile(dir.file("a.txt"), kList);
         writeFile(dir.file("b.txt"), "b@c.cn\r\n");
         writeFile(dir.file("p.txt"), ".cn\r\n");
+        writeFile(dir.file("s.txt"), " Q@w.cn\r\n");
+        writeFile(dir.file("u.txt"), kDistinct);
+        writeFile(dir.file("e.txt"), "");
         fs::create_directory(dir.file("lists"));
         writeFile(dir.file("lists/a.txt"), kList);
     }
@@ -65,6 +71,20 @@ TEST_F(Pipeline, DashRunsGiveTheBytesOfFileRuns) {
          "cat a.txt | $C check - - | $C filter --or -p .cn - cn.txt - > rest.txt",
          "$C check a.txt c.txt && $C filter --or -p .cn c.txt cn2.txt rest2.txt",
          {{"cn.txt", "cn2.txt"}, {"rest.txt", "rest2.txt"}}},
+        // Without a repeat the list goes on as every line read, each with
+        // CR LF, which is what a merge with an empty list writes.
+        {"check without repeats, then filter",
+         "cat u.txt | $C check - - | $C filter --or -p .cn - cn.txt - > rest.txt",
+         "$C check u.txt c.txt && $C filter --or -p .cn u.txt cn2.txt rest2.txt",
+         {{"cn.txt", "cn2.txt"}, {"rest.txt", "rest2.txt"}}},
+        {"check without repeats to standard output",
+         "cat u.txt | $C check - - > k.txt",
+         "$C merge u.txt e.txt k2.txt",
+         {{"k.txt", "k2.txt"}}},
+        {"check without repeats to /dev/stdout as a pipe",
+         "$C check u.txt /dev/stdout | cat > k.txt",
+         "$C merge u.txt e.txt k2.txt",
+         {{"k.txt", "k2.txt"}}},
         {"standard input that is a file",
          "$C check - - < a.txt > k.txt",
          "$C check a.txt k2.txt",
@@ -85,6 +105,18 @@ TEST_F(Pipeline, DashRunsGiveTheBytesOfFileRuns) {
          "$C merge-folder lists - > f.txt",
          "$C merge-folder lists f2.txt",
          {{"f.txt", "f2.txt"}}},
+        {"subtract",
+         "cat a.txt | $C subtract -s p.txt -s s.txt - - r.txt > k.txt",
+         "$C subtract -s p.txt -s s.txt a.txt k2.txt r2.txt",
+         {{"k.txt", "k2.txt"}, {"r.txt", "r2.txt"}}},
+        {"suppression list from standard input",
+         "cat a.txt | $C subtract -s - a.txt k.txt - > r.txt",
+         "$C subtract -s a.txt a.txt k2.txt r2.txt",
+         {{"r.txt", "r2.txt"}}},
+        {"domains",
+         "cat a.txt | $C domains - > d.txt 2>/dev/null",
+         "$C domains a.txt d2.txt",
+         {{"d.txt", "d2.txt"}}},
         {"parameters from standard input",
          "cat p.txt | $C filter --and --params - a.txt m.txt r.txt",
          "$C filter --and --params p.txt a.txt m2.txt r2.txt",
@@ -109,6 +141,13 @@ TEST_F(Pipeline, CountsLeaveStandardOutputToTheList) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "a@b.cn\r\na@b.cn\r\nq@w.cn\r\n");
     EXPECT_EQ(r.err, "过滤总数\t6\n符合条件\t3\n剩余列表\t2\n无效列表\t1\n");
+    // The table in the list's order; the totals apart.
+    r = shell(dir.path(), "$C domains --top 2 a.txt");
+    EXPECT_EQ(r.out, "2\tb.cn\r\n2\ty.com\r\n");
+    EXPECT_EQ(r.err, "地址总数\t6\n有效地址\t5\n无效列表\t1\n域名数量\t3\n");
+    r = shell(dir.path(), "$C subtract -s s.txt a.txt - r.txt");
+    EXPECT_EQ(r.out, "a@b.cn\r\nx@y.com\r\na@b.cn\r\nx@y.com\r\n");
+    EXPECT_EQ(r.err, "过滤总数\t6\n符合条件\t1\n剩余列表\t4\n无效列表\t1\n");
     r = shell(dir.path(), "$C filter --or -p .cn a.txt m.txt r.txt");
     EXPECT_EQ(r.out, "过滤总数\t6\n符合条件\t3\n剩余列表\t2\n无效列表\t1\n");
     EXPECT_EQ(r.err, "");
@@ -151,15 +190,50 @@ TEST_F(Pipeline, EveryMessageAndStatus) {
         {"$C --help > /dev/full", 1, "veskoqindra-cli: write error: No space left on device\n"},
         {"$C merge a.txt b.txt o.txt >&-", 1,
          "veskoqindra-cli: write error: Bad file descriptor\n"},
-        // Nothing written is said.
+        // Nothing written is said; standard output gets the list as it is.
         {"$C check u.txt c.txt > /dev/null", 0,
          "veskoqindra-cli: c.txt: not written, as no line is repeated\n"},
         {"$C check - - < u.txt", 0,
          "地址总数\t2\n删除重复\t0\n有效地址\t2\n邮件列表没有重复!\n"
-         "veskoqindra-cli: -: not written, as no line is repeated\n"},
+         "veskoqindra-cli: -: no line is repeated; the list is written unchanged\n"},
+        // A folder that is not there, or is a file, is no folder without lists.
+        {"$C merge-folder none mf.txt", 1, "veskoqindra-cli: none: not a folder\n"},
+        {"$C merge-folder a.txt/ mf.txt", 1, "veskoqindra-cli: a.txt/: not a folder\n"},
+        {"$C merge-folder a.txt -", 1, "veskoqindra-cli: a.txt: not a folder\n"},
+        // Rows that cannot match are said; the run is the same.
+        {"$C filter --or -p .CN a.txt m.txt r.txt > /dev/null", 0,
+         "veskoqindra-cli: warning: parameter '.CN' never matches: lines are compared "
+         "lower-cased\n"},
+        {"$C filter --and -p .cn -p x.Com --params p.txt a.txt m.txt - > /dev/null", 0,
+         "veskoqindra-cli: warning: parameter 'x.Com' never matches: lines are compared "
+         "lower-cased\n过滤总数\t6\n符合条件\t0\n剩余列表\t5\n无效列表\t1\n"},
+        {"printf '.CN\\r\\n\\r\\n' | $C filter --or --params - a.txt - r.txt > /dev/null", 0,
+         "veskoqindra-cli: warning: parameter '.CN' never matches: lines are compared "
+         "lower-cased\n过滤总数\t6\n符合条件\t0\n剩余列表\t5\n无效列表\t1\n"},
+        // A capital that trails a double-byte character belongs to it.
+        {"$C filter --or -p \"$(printf '\\260A.cn')\" a.txt m.txt r.txt > /dev/null", 0, ""},
+        {"cat a.txt | $C filter --or - m.txt - > /dev/null", 0,
+         "veskoqindra-cli: warning: no non-empty parameter: no line matches\n"
+         "过滤总数\t6\n符合条件\t0\n剩余列表\t5\n无效列表\t1\n"},
+        {"$C filter --and -p '' a.txt m.txt r.txt > /dev/null", 0,
+         "veskoqindra-cli: warning: no non-empty parameter: no line matches\n"},
+        {"$C filter --or -p '' -p .cn a.txt m.txt r.txt > /dev/null", 0, ""},
+        {"$C subtract -s b.txt a.txt b.txt r.txt", 1, "veskoqindra-cli: b.txt: I/O error 32.\n"},
+        {"$C subtract -s b.txt a.txt k.txt k.txt", 1, "veskoqindra-cli: k.txt: I/O error 32.\n"},
+        {"$C subtract -s none.txt a.txt k.txt r.txt", 1,
+         "veskoqindra-cli: none.txt: File not found.\n"},
+        {"$C domains a.txt a.txt", 1, "veskoqindra-cli: a.txt: I/O error 32.\n"},
         {"$C check --memory 2k u.txt c.txt > /dev/null", 0,
          "veskoqindra-cli: c.txt: not written, as no line is repeated\n"},
         // Wrong usage.
+        {"$C subtract a.txt k.txt r.txt", 2,
+         "veskoqindra-cli: subtract: expects at least one -s SUPPRESS\nusage: veskoqindra-cli "
+         "subtract -s SUPPRESS [-s SUPPRESS]... IN KEPT REMOVED\n" +
+             usage},
+        {"$C domains --top 0 a.txt", 2,
+         "veskoqindra-cli: domains: --top expects a whole number above 0\nusage: "
+         "veskoqindra-cli domains [--top N] IN [OUT]\n" +
+             usage},
         {"$C", 2, "usage: veskoqindra-cli COMMAND ARGS...\n" + usage},
         {"$C mrege", 2,
          "veskoqindra-cli: unknown command 'mrege'\nusage: veskoqindra-cli COMMAND ARGS...\n" +
@@ -207,6 +281,7 @@ TEST_F(Pipeline, EveryMessageAndStatus) {
         EXPECT_EQ(r.err, c.err);
     }
     EXPECT_FALSE(vqtest::exists(dir.file("-")));
+    EXPECT_FALSE(vqtest::exists(dir.file("mf.txt"))) << "a merge of no folder made its OUT";
 }
 
 TEST_F(Pipeline, HelpAndVersionFitEightyColumns) {

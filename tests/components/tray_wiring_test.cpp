@@ -5,6 +5,7 @@
 #include "checking/ui/check_window.h"
 #include "components/about.h"
 #include "components/antTaskbarIcon.h"
+#include "filtering/ui/domain_window.h"
 #include "maintenance/ui/Unit2.h"
 #include "platform/ui/notify_icon.h"
 #include "support/scripted_notify_icons.h"
@@ -72,13 +73,16 @@ TEST_F(HidingToTheTray, MinimisingHidesAndAClickBringsTheWindowBack) {
 
 TEST_F(HidingToTheTray, OpenWindowsGoAndComeBackWithTheMainWindow) {
     AboutBox->show();
+    Form1->domainWindow().show();
     QApplication::processEvents();
     minimise();
     EXPECT_FALSE(AboutBox->isVisible()) << "no window of the program stays on screen";
+    EXPECT_FALSE(Form1->domainWindow().isVisible());
     EXPECT_FALSE(Form2->isVisible());
     report(NotifyIcons::Report::Click);
     EXPECT_TRUE(Form1->isVisible());
     EXPECT_TRUE(AboutBox->isVisible()) << "what was open comes back";
+    EXPECT_TRUE(Form1->domainWindow().isVisible());
     EXPECT_FALSE(Form2->isVisible()) << "what was closed stays closed";
 
     // Closed meanwhile by the user: the next round does not bring it back.

@@ -20,6 +20,12 @@ shot() {
   import -window root "$(printf '%s/%02d-%s.png' "$shots" "$shot_no" "$1")" 2>/dev/null || true
 }
 
+# window_shot NAME WINDOW: a screenshot of one window's client area.
+window_shot() {
+  shot_no=$((shot_no + 1))
+  import -window "$2" "$(printf '%s/%02d-%s.png' "$shots" "$shot_no" "$1")" 2>/dev/null || true
+}
+
 step() {
   current_step=$1
   echo "e2e: -- $1"
@@ -102,6 +108,32 @@ client_height() {
   local HEIGHT
   eval "$(xdotool getwindowgeometry --shell "$1" | grep '^HEIGHT=')"
   echo "$HEIGHT"
+}
+
+client_size() {
+  local WIDTH HEIGHT
+  eval "$(xdotool getwindowgeometry --shell "$1" | grep '^\(WIDTH\|HEIGHT\)=')"
+  echo "${WIDTH}x$HEIGHT"
+}
+
+# resize_to WINDOW W H EXPECTED: asks the window manager for W x H and waits
+# until the client area is EXPECTED (WxH), which the window's own smallest
+# size may have put above what was asked.
+resize_to() {
+  local limit=$(($(now_ms) + default_wait * 1000))
+  xdotool windowsize "$1" "$2" "$3"
+  until [ "$(client_size "$1")" = "$4" ]; do
+    [ "$(now_ms)" -lt "$limit" ] || fail "window $1 is $(client_size "$1"), not $4"
+    sleep "$poll"
+  done
+  sleep 0.3 # the new layout painted
+}
+
+# has_dark_pixels WINDOW X Y W H: whether text (a nearly black pixel) shows
+# in that part of the window's client area.
+has_dark_pixels() {
+  [ "$(import -window "$1" -crop "${4}x${5}+$2+$3" +repage png:- 2>/dev/null |
+    convert - -colorspace gray -format '%[fx:minima < 0.3]' info:)" = 1 ]
 }
 
 # The main window's client area is the menu bar and 351 pixels below it; the
@@ -253,6 +285,14 @@ wait_file() {
   done
 }
 
+wait_nonempty() {
+  local limit=$(($(now_ms) + default_wait * 1000))
+  until [ -s "$1" ]; do
+    [ "$(now_ms)" -lt "$limit" ] || fail "$1 was not written"
+    sleep "$poll"
+  done
+}
+
 # Three million distinct addresses and the first one again at the end: long
 # enough that the de-duplication pass outlasts a click on the stop button,
 # and a pass that ran to its end would write its output. Made once and reused
@@ -264,6 +304,30 @@ make_long_list() {
     awk -v n="$((lines - 1))" 'BEGIN {
       for (i = 1; i <= n; i++) printf "user%d@example%d.cn\r\n", i, i % 97
       printf "user1@example1.cn\r\n" }' >"$cache.tmp"
+    mv "$cache.tmp" "$cache"
+  fi
+  ln -s "$cache" "$1"
+}
+
+# A million addresses at a few large mail domains and a long tail of small
+# ones, a tenth in capitals, some invalid, and a domain in code page 936
+# (中文.cn): what a domain count of a real list looks like. Made once.
+make_domain_list() {
+  local cache=${TMPDIR:-/tmp}/veskoqindra-e2e-domain-list.txt
+  if [ ! -s "$cache" ]; then
+    awk 'BEGIN {
+      n = split("qq.com 163.com 126.com gmail.com sina.com hotmail.com 139.com sohu.com yahoo.com.cn foxmail.com outlook.com aliyun.com", big, " ")
+      srand(29)
+      for (i = 1; i <= 1000000; i++) {
+        r = rand()
+        if (r < 0.85) d = big[1 + int(rand() * rand() * n)]
+        else if (r < 0.86) d = "\326\320\316\304.cn"
+        else d = sprintf("mail.h%d.com.cn", int(rand() * rand() * 3000))
+        a = sprintf("user%d@%s", i, d)
+        if (rand() < 0.1) a = toupper(a)
+        if (rand() < 0.02) a = "user" i
+        printf "%s\r\n", a
+      } }' >"$cache.tmp"
     mv "$cache.tmp" "$cache"
   fi
   ln -s "$cache" "$1"

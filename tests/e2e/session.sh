@@ -31,7 +31,7 @@ trap cleanup EXIT
 start_desktop "$work"
 
 # ---- the lists the commands work on ---------------------------------------
-mkdir -p "$work"/{merge,check,filter,split,add,out} "$work/folder/sub.txt"
+mkdir -p "$work"/{merge,check,filter,subtract,domains,split,add,out} "$work/folder/sub.txt"
 
 # Manual merge: A's last line has no line end, B holds an empty line.
 printf 'a1@x.cn\r\nA2@Y.com\r\na3@z.net' >"$work/merge/a.txt"
@@ -50,6 +50,16 @@ printf '  Mike@Mail.CN \r\nann@example.com\r\nnoat.cn\r\n@lead.cn\r\nbob@site.cn
   >"$work/filter/in.txt"
 printf 'mike@mail.cn\r\nbob@site.cn.org\r\nzed@host.com.cn\r\n' >"$work/filter/expected-match.txt"
 printf 'ann@example.com\r\n' >"$work/filter/expected-rest.txt"
+
+# Removing two suppression lists: trimmed and lower-cased to compare, kept
+# and removed lines written as they stand, invalid lines dropped.
+printf '  Mike@Mail.CN \r\nann@example.com\r\nnoat.cn\r\nBob@Site.cn\r\nzed@host.com.cn\r\n' \
+  >"$work/subtract/in.txt"
+printf 'MIKE@mail.cn\r\n' >"$work/subtract/unsub1.txt"
+printf ' zed@host.com.cn\t\r\nnobody@x.cn\r\n' >"$work/subtract/unsub2.txt"
+printf 'ann@example.com\r\nBob@Site.cn\r\n' >"$work/subtract/expected-kept.txt"
+printf '  Mike@Mail.CN \r\nzed@host.com.cn\r\n' >"$work/subtract/expected-removed.txt"
+make_domain_list "$work/domains/list.txt"
 
 # Split by 2 into part1.txt ...: five lines, the last without a line end.
 printf 'l1@a.cn\r\nl2@a.cn\r\n\r\nl4@a.cn\r\nl5@a.cn' >"$work/split/in.txt"
@@ -143,6 +153,37 @@ wait_file "$work/filter/rest.txt" "$work/filter/expected-rest.txt"
 expect_file "$work/filter/match.txt" "$work/filter/expected-match.txt"
 shot filtered
 
+# ---- removing suppression lists, from the menu -----------------------------------
+step "subtract"
+menu alt+g t
+answer_file_dialog '^选择待剔除退订地址的邮件列表文件' "$work/subtract/in.txt"
+# Qt's dialog takes several files as quoted names.
+answer_file_dialog '^选择退订列表文件' "\"$work/subtract/unsub1.txt\" \"$work/subtract/unsub2.txt\""
+answer_file_dialog '^剔除退订地址后的列表文件保存为' "$work/subtract/kept.txt"
+answer_file_dialog '^被剔除的退订地址列表文件保存为' "$work/subtract/removed.txt"
+wait_file "$work/subtract/removed.txt" "$work/subtract/expected-removed.txt"
+expect_file "$work/subtract/kept.txt" "$work/subtract/expected-kept.txt"
+window_shot subtracted "$main"
+
+# ---- counting a million-line list by domain, from the menu -----------------------
+step "domain count"
+menu alt+g d
+answer_file_dialog '^选择待统计域名的邮件列表文件' "$work/domains/list.txt"
+domains=$(wait_window '^域名统计 - ')
+activate "$domains"
+sleep "$poll" # the first paint after the window manager placed it
+window_shot domain-window "$domains"
+xdotool key alt+s # 保存统计表
+answer_file_dialog '^域名统计表保存为' "$work/domains/table.csv"
+wait_nonempty "$work/domains/table.csv"
+head -n 1 "$work/domains/table.csv" | cmp -s - <(printf 'domain,count\r\n') ||
+  fail "the table's header is not domain,count"
+LC_ALL=C grep -aq $'^\326\320\316\304.cn,[0-9]*\r$' "$work/domains/table.csv" ||
+  fail "the code page 936 domain did not keep its bytes"
+activate "$domains"
+xdotool key alt+F4
+wait_gone "$domains"
+
 # ---- split, from the menu -------------------------------------------------------
 step "split"
 menu alt+w c
@@ -189,11 +230,36 @@ xdotool mouseup 1
 wait_shown "$main"
 shot restored
 
+# ---- the window's size: never below the design's, grown as the design's ----------------
+step "window size"
+design="602x$(client_height "$main")"
+resize_to "$main" 300 200 "$design"
+shot smallest-is-design-size
+xdotool windowmove "$main" 0 0 # room below it for the grown window
+resize_to "$main" 900 560 900x560
+shot enlarged
+# The right list keeps to the right edge, its controls where they are in
+# it: its add button (176 pixels into the panel) adds ".com", and the text
+# shows in the first row of its grid (8, 64 in the panel).
+menubar=$((${design#*x} - 351))
+right_panel=$((900 - 2 - 2 - 248))
+grid_row="$((right_panel + 10)) $((menubar + 65 + 4 + 64 + 2)) 100 14"
+# shellcheck disable=SC2086 # grid_row is four numbers
+! has_dark_pixels "$main" $grid_row || fail "the AND list's first row is not empty"
+click_in "$main" $((right_panel + 176 + 28)) $((menubar + 110)) # 添加参数 beside ".com"
+sleep 0.3
+# shellcheck disable=SC2086
+has_dark_pixels "$main" $grid_row || fail "the add button of the grown window added nothing"
+shot enlarged-parameter-added
+resize_to "$main" 602 "${design#*x}" "$design"
+
 # ---- About -------------------------------------------------------------------------------
 step "About"
 menu alt+h a
 about=$(wait_window '^关于VeskoQindra')
 shot about
+resize_to "$about" 400 300 400x300
+shot about-enlarged
 click_in "$about" 210 152 # the OFF switch
 wait_gone "$about"
 

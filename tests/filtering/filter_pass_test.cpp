@@ -65,15 +65,6 @@ TEST(FilterPass, Rules) {
 
 namespace {
 
-// The same list written on Linux: every CR LF turned into LF; a list whose
-// first line end is a lone CR stays of the other kind.
-std::string writtenOnLinux(const std::string& file) {
-    std::string lf;
-    for (std::size_t i = 0; i < file.size(); ++i)
-        if (!(file[i] == '\r' && i + 1 < file.size() && file[i + 1] == '\n')) lf += file[i];
-    return lf;
-}
-
 // Runs one file and one set of rows through every way the filters can
 // decide a line: each way of the engine, one line at a time and over a
 // batch of all lines, and the whole pass both over a batch and over lines
@@ -204,7 +195,7 @@ TEST(FilterPass, EveryPathFollowsTheRule) {
         expectEveryPathFollowsTheRule(c.rows, c.file);
         // The same list written on Linux (where it is not one already, and
         // unless its first line end is a lone CR), with either line end written.
-        const std::string lf = writtenOnLinux(c.file);
+        const std::string lf = vqtest::writtenOnLinux(c.file);
         if (lf == c.file) continue;
         SCOPED_TRACE("written on Linux");
         expectEveryPathFollowsTheRule(c.rows, lf);

@@ -1,13 +1,17 @@
 // The parameter panels and the two filters as a user drives them, from the
 // first dialog to the counts, through the scripted platform.
 #include "app/Unit1.h"
+#include "filtering/ui/domain_window.h"
 #include "filtering/ui/parameter_grid.h"
+#include "filtering/ui/subtract_command.h"
 #include "platform/ui/codepage.h"
 #include "support/scripted_services.h"
 #include "testutil.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QContextMenuEvent>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -84,6 +88,29 @@ TEST_F(FilterWindow, AddImportExportThroughTheirDialogs) {
     Form1->N21->trigger();
     Form1->N18->trigger();
     EXPECT_EQ(rows(Form1->StringGrid2), (Rows{"\xBB\xF2.CN", "\xBB\xF2.CN"}));
+}
+
+TEST_F(FilterWindow, EnterInAnEntryBoxIsAClickOfTheAddButton) {
+    const struct {
+        QLineEdit* edit;
+        QTableView *grid, *twin;
+    } sides[] = {{Form1->Edit1, Form1->StringGrid2, Form1->StringGrid3},
+                 {Form1->Edit2, Form1->StringGrid3, Form1->StringGrid2}};
+    for (const auto& s : sides) {
+        SCOPED_TRACE(s.edit->objectName().toStdString());
+        const Rows twin = rows(s.twin);
+        s.edit->setText(QStringLiteral(" x.Cn "));
+        QTest::keyClick(s.edit, Qt::Key_Return);
+        QTest::keyClick(s.edit, Qt::Key_Enter, Qt::KeypadModifier);
+        EXPECT_EQ(rows(s.grid), (Rows{"x.Cn", "x.Cn"}));
+        EXPECT_EQ(parameterModel(s.grid)->list().parameterCount(), 2);
+        EXPECT_EQ(s.edit->text(), QStringLiteral(" x.Cn "));
+        EXPECT_EQ(rows(s.twin), twin);
+        // Enter in the grid's own editor stays the editor's.
+        QTest::keyClick(editorOf(s.grid), Qt::Key_Return);
+        EXPECT_EQ(rows(s.grid).size(), 2u);
+        EXPECT_NE(editorOf(s.grid), nullptr);
+    }
 }
 
 TEST_F(FilterWindow, OrAndAndFiltersFromFirstDialogToCounts) {
@@ -221,6 +248,118 @@ TEST_F(FilterWindow, UntouchedRowsKeepBytesTheCodePageCannotShow) {
     QTest::keyClick(editorOf(g), Qt::Key_End);
     QTest::keyClick(editorOf(g), Qt::Key_Backspace);
     EXPECT_EQ(rows(g)[0].substr(rows(g)[0].size() - 3), " .c");
+}
+
+TEST_F(FilterWindow, SubtractionFromFirstDialogToCounts) {
+    using namespace vq::filtering;
+    vqtest::writeFile(dir.file("s1.txt"), "x@Y.COM\r\n");
+    vqtest::writeFile(dir.file("s2.txt"), " a@b.cn\r\n");
+    run.script.open(kSubtractListTitle, dir.file("in.txt"))
+        .openMany(kSuppressionTitle, {dir.file("s1.txt"), dir.file("s2.txt")})
+        .save(kKeptTitle, dir.file("k.txt"))
+        .save(kRemovedTitle, dir.file("r.txt"));
+    Form1->N29->trigger();
+    EXPECT_EQ(run.script.lastFileDialog().name, QStringLiteral("SaveDialog2"));
+    EXPECT_EQ(counts(), (Rows{"", "", "", "", "4", "2", "1", "1"}));
+    EXPECT_EQ(vqtest::readFile(dir.file("k.txt")), "q@w.cn.com\r\n");
+    EXPECT_EQ(vqtest::readFile(dir.file("r.txt")), "A@B.CN\r\nx@y.com\r\n");
+    // The shared dialog takes several files for this command only.
+    EXPECT_FALSE(Form1->OpenDialog2.multiple);
+
+    // A cancel at any dialog leaves the panel blank and creates nothing.
+    const std::function<void()> cancels[] = {
+        [&] { run.script.cancelFile(DialogKind::Open, kSubtractListTitle); },
+        [&] {
+            run.script.open(kSubtractListTitle, dir.file("in.txt"))
+                .cancelFile(DialogKind::Open, kSuppressionTitle);
+        },
+        [&] {
+            run.script.open(kSubtractListTitle, dir.file("in.txt"))
+                .openMany(kSuppressionTitle, {dir.file("s1.txt")})
+                .save(kKeptTitle, dir.file("k2.txt"))
+                .cancelFile(DialogKind::Save, kRemovedTitle);
+        },
+        // An output that is an input: refused before anything is written.
+        [&] {
+            run.script.open(kSubtractListTitle, dir.file("in.txt"))
+                .openMany(kSuppressionTitle, {dir.file("s1.txt")})
+                .save(kKeptTitle, dir.file("k2.txt"))
+                .save(kRemovedTitle, dir.file("s1.txt"))
+                .error(QStringLiteral("I/O error 32."));
+        },
+    };
+    for (const auto& queue : cancels) {
+        queue();
+        Form1->N29->trigger();
+        EXPECT_EQ(counts(), Rows(8, ""));
+        EXPECT_FALSE(vqtest::exists(dir.file("k2.txt")));
+    }
+    EXPECT_EQ(vqtest::readFile(dir.file("s1.txt")), "x@Y.COM\r\n");
+}
+
+TEST_F(FilterWindow, DomainWindowCountsSortsSavesAndAddsParameters) {
+    using namespace vq::filtering;
+    vqtest::writeFile(dir.file("in.txt"),
+                      "A@B.CN\r\nx@y.com\r\nbad\r\nq@W.CN\r\nz@\xD6\xD0.cn\r\nc@b.cn\r\n");
+    run.script.open(kDomainListTitle, dir.file("in.txt"));
+    Form1->Label11->setText(QStringLiteral("7"));
+    Form1->N30->trigger();
+    EXPECT_EQ(Form1->Label11->text(), QStringLiteral("7")); // the panel is left alone
+    DomainWindow& w = Form1->domainWindow();
+    ASSERT_TRUE(w.isVisible());
+    EXPECT_FALSE(w.isModal());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    auto table = [&] {
+        std::vector<std::string> shown;
+        const QAbstractItemModel* m = w.table->model();
+        for (int r = 0; r < m->rowCount(); ++r) {
+            QStringList cells;
+            for (int c = 0; c < 3; ++c)
+                cells << m->index(r, c).data().toString();
+            shown.push_back(cells.join('|').toStdString());
+        }
+        return shown;
+    };
+    EXPECT_EQ(table(),
+              (Rows{"b.cn|2|40.00%", "w.cn|1|20.00%", "y.com|1|20.00%", "中.cn|1|20.00%"}));
+    const Rows totals = {w.read->text().toStdString(), w.valid->text().toStdString(),
+                         w.invalid->text().toStdString(), w.domains->text().toStdString()};
+    EXPECT_EQ(totals, (Rows{"6", "5", "1", "4"}));
+
+    // A header click sorts; the CSV follows the table as it is sorted.
+    QHeaderView* header = w.table->horizontalHeader();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(0) + 5, header->height() / 2));
+    const Rows byDomain = table();
+    EXPECT_TRUE(
+        byDomain == (Rows{"b.cn|2|40.00%", "w.cn|1|20.00%", "y.com|1|20.00%", "中.cn|1|20.00%"}) ||
+        byDomain == (Rows{"中.cn|1|20.00%", "y.com|1|20.00%", "w.cn|1|20.00%", "b.cn|2|40.00%"}));
+    header->setSortIndicator(0, Qt::DescendingOrder);
+    EXPECT_EQ(table().front(), "中.cn|1|20.00%");
+    run.script.save(kDomainTableTitle, dir.file("d.csv"));
+    QTest::mouseClick(w.saveButton, Qt::LeftButton);
+    EXPECT_EQ(run.script.lastFileDialog().defaultExt, QStringLiteral("csv"));
+    EXPECT_EQ(vqtest::readFile(dir.file("d.csv")),
+              "domain,count\r\n\xD6\xD0.cn,1\r\ny.com,1\r\nw.cn,1\r\nb.cn,2\r\n");
+
+    // A click on a row adds "@domain" to the OR list, with the domain's bytes.
+    const QRect first = w.table->visualRect(w.table->model()->index(0, 1));
+    QTest::mouseClick(w.table->viewport(), Qt::LeftButton, {}, first.center());
+    header->setSortIndicator(1, Qt::DescendingOrder);
+    const QRect top = w.table->visualRect(w.table->model()->index(0, 3));
+    QTest::mouseClick(w.table->viewport(), Qt::LeftButton, {}, top.center());
+    EXPECT_EQ(rows(Form1->StringGrid2), (Rows{"@\xD6\xD0.cn", "@b.cn"}));
+
+    // Another list refreshes the same window; a failure keeps what it shows.
+    vqtest::writeFile(dir.file("in2.txt"), "a@x.cn\r\n");
+    run.script.open(kDomainListTitle, dir.file("in2.txt"))
+        .open(kDomainListTitle, dir.file("none.txt"))
+        .error(QStringLiteral("File not found."));
+    Form1->N30->trigger();
+    Form1->N30->trigger();
+    EXPECT_EQ(table(), (Rows{"x.cn|1|100.00%"}));
+    EXPECT_EQ(&Form1->domainWindow(), &w);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 TEST(CodePage, EncodesAndDecodesWithoutLosingNeighbours) {

@@ -46,6 +46,14 @@ TEST(TextWriter, EveryLineGetsCrLfWhateverTheBufferSize) {
             EXPECT_EQ(vqtest::readFile(dir.file("out.txt")), c.bytes) << "buffer " << size;
         }
     }
+    // A writer takes over the buffer of the one closed before it: nothing of
+    // the earlier text may reach the later file.
+    for (const char* text : {"a much longer line of the first file", "b"}) {
+        TextWriter w(dir.file(text));
+        w.writeLine(text);
+        w.close();
+        EXPECT_EQ(vqtest::readFile(dir.file(text)), std::string(text) + "\r\n");
+    }
 }
 
 TEST(TextWriter, DiskFullIsReportedNotSwallowed) {
@@ -180,6 +188,14 @@ TEST(AccessModes, NonRegularFilesAreRefusedWithoutHanging) {
              TextWriter w(p);
              w.writeLine("x");
              w.close();
+         },
+         "ok"},
+        // Only lists are shared by the rule: a device takes two writers.
+        {"/dev/null",
+         [](auto& p) {
+             TextWriter a(p), b(p);
+             b.close();
+             a.close();
          },
          "ok"},
         {fifo, [](auto& p) { vq::listio::loadLines(p); }, "Cannot open file " + fifo},

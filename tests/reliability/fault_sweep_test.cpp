@@ -9,7 +9,9 @@
 #include "checking/ui/Unit3.h"
 #include "checking/ui/check_window.h"
 #include "components/gauge.h"
+#include "filtering/ui/domain_window.h"
 #include "filtering/ui/parameter_grid.h"
+#include "filtering/ui/subtract_command.h"
 #include "maintenance/ui/Unit2.h"
 #include "maintenance/ui/folder_pickers.h"
 #include "support/fault_injection.h"
@@ -371,6 +373,54 @@ TEST_F(FaultSweep, OrAndAndFilters) {
         };
         sweep(c);
     }
+}
+
+TEST_F(FaultSweep, SubtractionAndDomainCount) {
+    using namespace vq::filtering;
+    const std::string in = dir.file("in.txt"), unsub = dir.file("unsub.txt"),
+                      kept = dir.file("kept.txt"), removed = dir.file("removed.txt"),
+                      csv = dir.file("domains.csv");
+    services.files = {{kSubtractListTitle, in}, {kSuppressionTitle, unsub},
+                      {kKeptTitle, kept},       {kRemovedTitle, removed},
+                      {kDomainListTitle, in},   {kDomainTableTitle, csv}};
+    auto prepare = [&] {
+        vqtest::writeFile(in, "a@b.cn\r\n  C@D.COM\r\nbad\r\n");
+        vqtest::writeFile(unsub, "c@d.com\r\n");
+        vqtest::writeFile(csv, "old\r\n");
+        fs::remove(kept);
+        fs::remove(removed);
+    };
+    Command subtract;
+    subtract.name = "subtraction";
+    subtract.prepare = prepare;
+    subtract.run = [] { Form1->N29->trigger(); };
+    subtract.inputs = {in, unsub};
+    subtract.outputs = {{kept, "a@b.cn\r\n"}, {removed, "  C@D.COM\r\n"}};
+    subtract.failure = [](const Call&, int err) { return textError(err); };
+    subtract.fullDisk = QStringLiteral("Disk full.");
+    subtract.settled = [](bool failed) {
+        const QString shown = Form1->Label11->text() + "|" + Form1->Label13->text() + "|" +
+                              Form1->Label15->text() + "|" + Form1->Label17->text();
+        EXPECT_EQ(shown, failed ? QStringLiteral("|||") : QStringLiteral("3|1|1|1"));
+    };
+    sweep(subtract);
+
+    // The count, then the table saved from its window.
+    Command domains;
+    domains.name = "domain count";
+    domains.prepare = prepare;
+    domains.run = [this] {
+        Form1->N30->trigger();
+        // A failed count leaves the window with the table it had.
+        if (services.errors.isEmpty()) Form1->domainWindow().saveButton->click();
+    };
+    domains.inputs = {in};
+    domains.outputs = {{csv, "domain,count\r\nb.cn,1\r\nd.com,1\r\n", Kind::WholeFile, "old\r\n"}};
+    domains.failure = [in, csv](const Call& call, int err) {
+        return call.path == in ? textError(err) : saverError(call, err, csv);
+    };
+    domains.fullDisk = QStringLiteral("Stream write error.");
+    sweep(domains);
 }
 
 TEST_F(FaultSweep, ParameterImportAndExport) {

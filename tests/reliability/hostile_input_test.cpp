@@ -445,6 +445,19 @@ TEST_F(Hostile, AFolderThatAllowsNoNewFile) {
     chmod(at("locked").c_str(), 0755);
 }
 
+// A folder its user may not read would look like one without lists; the
+// merge is refused before its output is made.
+TEST_F(Hostile, AFolderThatCannotBeRead) {
+    fs::create_directory(at("closed"));
+    writeFile(at("closed/a.txt"), "a@b.cn\r\n");
+    ASSERT_EQ(chmod(at("closed").c_str(), 0311), 0);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    expectRefused(vqtest::runCliIn(dir.path(), {"merge-folder", "closed", "out.txt"}, 120, true),
+                  "closed: File access denied.");
+    EXPECT_FALSE(vqtest::exists(at("out.txt")));
+    chmod(at("closed").c_str(), 0755);
+}
+
 // A real file system that is full: adding and saving are refused, and the
 // list keeps every byte, the ones after an end-of-file mark included.
 TEST_F(Hostile, AFullDisk) {

@@ -23,6 +23,7 @@ public:
             return false;
         }
         d.fileName = it->second;
+        d.fileNames = {it->second};
         return true;
     }
     void information(QWidget*, const QString& text) override { messages << text; }

@@ -23,38 +23,52 @@ QString kindName(DialogKind k) {
 } // namespace
 
 ScriptedServices& ScriptedServices::open(const QString& title, const std::string& fileName) {
-    steps_.push_back({DialogKind::Open, title, true, fileName, {}, {}});
+    steps_.push_back({DialogKind::Open, title, true, fileName, {}, {}, {}});
+    return *this;
+}
+
+ScriptedServices& ScriptedServices::openMany(const QString& title,
+                                             std::vector<std::string> fileNames) {
+    Step s{DialogKind::Open,
+           title,
+           true,
+           fileNames.empty() ? std::string() : fileNames[0],
+           {},
+           {},
+           {}};
+    s.fileNames = std::move(fileNames);
+    steps_.push_back(std::move(s));
     return *this;
 }
 
 ScriptedServices& ScriptedServices::save(const QString& title, const std::string& fileName) {
-    steps_.push_back({DialogKind::Save, title, true, fileName, {}, {}});
+    steps_.push_back({DialogKind::Save, title, true, fileName, {}, {}, {}});
     return *this;
 }
 
 ScriptedServices& ScriptedServices::cancelFile(DialogKind kind, const QString& title) {
-    steps_.push_back({kind, title, false, {}, {}, {}});
+    steps_.push_back({kind, title, false, {}, {}, {}, {}});
     return *this;
 }
 
 ScriptedServices& ScriptedServices::info(const QString& text) {
-    steps_.push_back({DialogKind::Information, text, true, {}, {}, {}});
+    steps_.push_back({DialogKind::Information, text, true, {}, {}, {}, {}});
     return *this;
 }
 
 ScriptedServices& ScriptedServices::confirmAnswer(const QString& text, bool ok) {
-    steps_.push_back({DialogKind::Confirmation, text, ok, {}, {}, {}});
+    steps_.push_back({DialogKind::Confirmation, text, ok, {}, {}, {}, {}});
     return *this;
 }
 
 ScriptedServices& ScriptedServices::input(const QString& caption, std::optional<QString> answer) {
     steps_.push_back(
-        {DialogKind::Input, caption, answer.has_value(), {}, answer.value_or(QString()), {}});
+        {DialogKind::Input, caption, answer.has_value(), {}, answer.value_or(QString()), {}, {}});
     return *this;
 }
 
 ScriptedServices& ScriptedServices::error(const QString& text) {
-    steps_.push_back({DialogKind::Error, text, true, {}, {}, {}});
+    steps_.push_back({DialogKind::Error, text, true, {}, {}, {}, {}});
     return *this;
 }
 
@@ -85,6 +99,7 @@ bool ScriptedServices::runFileDialog(FileDialog& d, QWidget*) {
     auto s = take(d.kind, d.title);
     if (!s || !s->accept) return false;
     d.fileName = s->fileName;
+    d.fileNames = s->fileNames.empty() ? std::vector<std::string>{s->fileName} : s->fileNames;
     return true;
 }
 

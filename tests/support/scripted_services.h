@@ -16,12 +16,15 @@ public:
         DialogKind kind;
         QString title; // file dialogs: title; messages, errors: text; input: caption
         bool accept = true;
-        std::string fileName;         // answer of a file dialog
-        QString text;                 // answer of an input box
-        std::function<void()> during; // runs while the dialog is "open"
+        std::string fileName;               // answer of a file dialog
+        QString text;                       // answer of an input box
+        std::function<void()> during;       // runs while the dialog is "open"
+        std::vector<std::string> fileNames; // answer of an open dialog that takes several
     };
 
     ScriptedServices& open(const QString& title, const std::string& fileName);
+    // An open dialog that takes several files, answered with `fileNames`.
+    ScriptedServices& openMany(const QString& title, std::vector<std::string> fileNames);
     ScriptedServices& save(const QString& title, const std::string& fileName);
     ScriptedServices& cancelFile(DialogKind kind, const QString& title);
     ScriptedServices& info(const QString& text);

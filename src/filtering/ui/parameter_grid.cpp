@@ -62,7 +62,10 @@ void TParameterListModel::rowsChanged(int first, int last) {
 // Add and delete touch one or two rows, so a list of any length changes in
 // place; only the rows they write are repainted.
 void TParameterListModel::add(const QString& entryText) {
-    const std::string bytes = vq::platform::toCodePage(entryText);
+    addBytes(vq::platform::toCodePage(entryText));
+}
+
+void TParameterListModel::addBytes(std::string_view bytes) {
     const int64_t row = std::max<int64_t>(list_.parameterCount(), 0);
     if (row >= INT_MAX) return; // no grid holds more rows
     resize(static_cast<int>(row) + 1, [&] { list_.add(bytes); });

@@ -25,6 +25,9 @@ public:
 
     // The four commands; each tells the views exactly which rows changed.
     void add(const QString& entryText);
+    // The add command on bytes that are already the list's: a domain taken
+    // from a list keeps its bytes, whatever code page they are in.
+    void addBytes(std::string_view entry);
     void remove(int topRow);
     void importFile(const std::string& fileName);
     void exportFile(const std::string& fileName) const;

@@ -118,7 +118,8 @@ public:
             // A typed name of a file that does not exist is accepted; the
             // command then reports it when it opens the file.
             dlg.setAcceptMode(QFileDialog::AcceptOpen);
-            dlg.setFileMode(QFileDialog::AnyFile);
+            // Qt's dialog takes several names only when they exist.
+            dlg.setFileMode(d.multiple ? QFileDialog::ExistingFiles : QFileDialog::AnyFile);
         }
         dlg.setLabelText(QFileDialog::Accept, d.kind == DialogKind::Save
                                                   ? QStringLiteral("保存(&S)")
@@ -136,6 +137,9 @@ public:
         QStringList files = dlg.selectedFiles();
         if (files.isEmpty()) return false;
         d.fileName = toFileName(files.first());
+        d.fileNames.clear();
+        for (const QString& f : files)
+            d.fileNames.push_back(toFileName(f));
         return true;
     }
 

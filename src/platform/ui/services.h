@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QWidget;
 
@@ -27,6 +28,10 @@ struct FileDialog {
     QString defaultExt = QStringLiteral("txt");
     std::string fileName;         // bytes, as the file system takes them
     bool overwritePrompt = false; // save dialogs ask before replacing
+    // An open dialog that takes several existing files at once; they land
+    // in fileNames, the first of them in fileName too.
+    bool multiple = false;
+    std::vector<std::string> fileNames;
 };
 
 class Services {
