@@ -1,7 +1,7 @@
 #pragma once
 // The seam through which the test suite fails the list-file modes' system
-// calls on purpose. Only the test programs' copy of listio.cpp is compiled
-// with VQ_FAULT_INJECTION; the programs themselves carry no hook at all.
+// calls on purpose. Only the test programs' copy of the access modes is
+// compiled with VQ_FAULT_INJECTION; the programs themselves carry no hook at all.
 #ifdef VQ_FAULT_INJECTION
 #include <functional>
 #include <string>
