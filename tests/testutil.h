@@ -102,6 +102,18 @@ inline const std::string kMixedList =
     "A@B.CN\r\nx@y.com\r\n  pad@z.cn \r\n\r\nbad\r\nx@y.com\r\nq@w.cn.com\r\nlast@x.cn";
 inline const std::string kOtherList = "o@p.cn\r\nO@P.COM\r\n";
 
+// The files every command is run on, of one kind: in.txt, b.txt,
+// folder/in.txt, add.txt and the suppression list unsub.txt.
+inline void writeCommandLists(const TempDir& dir, bool linuxList) {
+    auto kind = [&](const std::string& text) { return linuxList ? writtenOnLinux(text) : text; };
+    std::filesystem::create_directory(dir.file("folder"));
+    writeFile(dir.file("in.txt"), kind(kMixedList));
+    writeFile(dir.file("b.txt"), kind(kOtherList));
+    writeFile(dir.file("folder/in.txt"), kind(kMixedList));
+    writeFile(dir.file("add.txt"), kind(kOtherList));
+    writeFile(dir.file("unsub.txt"), kind("X@Y.COM\r\n  last@x.cn\r\n"));
+}
+
 // Restores the process's current folder, which dialogs change on purpose.
 class KeepCurrentFolder {
 public:

@@ -27,17 +27,9 @@ struct Results {
 };
 
 Results runEveryCommand(bool linuxList) {
-    auto kind = [&](const std::string& text) {
-        return linuxList ? vqtest::writtenOnLinux(text) : text;
-    };
     vqtest::KeepCurrentFolder keepFolder;
     vqtest::TempDir dir;
-    std::filesystem::create_directory(dir.file("folder"));
-    vqtest::writeFile(dir.file("in.txt"), kind(kMixedList));
-    vqtest::writeFile(dir.file("b.txt"), kind(kOtherList));
-    vqtest::writeFile(dir.file("folder/in.txt"), kind(kMixedList));
-    vqtest::writeFile(dir.file("add.txt"), kind(kOtherList));
-    vqtest::writeFile(dir.file("unsub.txt"), kind("X@Y.COM\r\n  last@x.cn\r\n"));
+    vqtest::writeCommandLists(dir, linuxList);
     vq::platform::ScopedScript run;
     createApplicationWindows();
     Results r;

@@ -30,16 +30,8 @@ const std::vector<std::vector<std::string>> kCommands = {
 };
 
 Outcome runEveryCommand(bool linuxList, bool lfOption) {
-    auto kind = [&](const std::string& text) {
-        return linuxList ? vqtest::writtenOnLinux(text) : text;
-    };
     vqtest::TempDir dir;
-    std::filesystem::create_directory(dir.file("folder"));
-    vqtest::writeFile(dir.file("in.txt"), kind(kMixedList));
-    vqtest::writeFile(dir.file("b.txt"), kind(kOtherList));
-    vqtest::writeFile(dir.file("folder/in.txt"), kind(kMixedList));
-    vqtest::writeFile(dir.file("add.txt"), kind(kOtherList));
-    vqtest::writeFile(dir.file("unsub.txt"), kind("X@Y.COM\r\n  last@x.cn\r\n"));
+    vqtest::writeCommandLists(dir, linuxList);
     Outcome r;
     for (std::vector<std::string> args : kCommands) {
         if (lfOption) args.insert(args.begin() + (args.size() % 2), "--lf"); // before or after
