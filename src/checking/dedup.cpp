@@ -677,6 +677,20 @@ bool writeKeptLines(const CheckRun& run, listio::TextReader& in, const Stamp& st
 
 } // namespace
 
+namespace {
+
+// Partitions of some GiB take a good part of a second to give their pages
+// and scratch file back, which neither a stop nor the outcome should wait
+// for: they go on a thread of their own, or here when none can be started.
+void releaseApart(std::unique_ptr<Partitions> parts) {
+    try {
+        std::thread([held = std::move(parts)]() mutable { held.reset(); }).detach();
+    } catch (const std::system_error&) {
+    }
+}
+
+} // namespace
+
 uint64_t defaultMemoryBudget() {
     constexpr uint64_t kLeast = uint64_t(16) << 20;
     uint64_t budget = UINT64_MAX;
@@ -807,7 +821,11 @@ Outcome removeDuplicates(const CheckRun& run, KeptLines& grid, const std::atomic
 
     if (!stopped) progress.finish(counts.linesRead);
     progress.flush();
-    if (parts) listener.partitioned(parts->report());
+    const bool partitioned = parts != nullptr;
+    if (partitioned) {
+        listener.partitioned(parts->report());
+        releaseApart(std::move(parts));
+    }
     listener.passEnded();
 
     Outcome outcome = stopped || stop.load(std::memory_order_acquire) ? Outcome::Stopped
@@ -815,7 +833,7 @@ Outcome removeDuplicates(const CheckRun& run, KeptLines& grid, const std::atomic
                                                                       : Outcome::DuplicatesRemoved;
     listener.outcomeReady(outcome, counts);
     if (outcome == Outcome::DuplicatesRemoved) {
-        if (parts) {
+        if (partitioned) {
             save.commit();
         } else {
             // The index is not needed for the save: the saved file's pages

@@ -14,6 +14,8 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -86,6 +88,14 @@ int sysClose(int fd, [[maybe_unused]] const std::string& path) {
     int e = VQ_INJECTED(Close, path);
     if (::close(fd) != 0 && errno != EINTR && e == 0) e = errno;
     return e;
+}
+
+void closeApart(int fd) {
+    try {
+        std::thread([fd] { ::close(fd); }).detach();
+    } catch (const std::system_error&) {
+        ::close(fd);
+    }
 }
 
 bool clearNonBlocking(int fd) {

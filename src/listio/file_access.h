@@ -22,6 +22,12 @@ int sysWriteAll(int fd, const std::string& path, const char* data, std::size_t s
 // either way (Linux never leaves it open after close fails).
 int sysClose(int fd, const std::string& path);
 
+// Closes a descriptor on a thread of its own, for a file whose blocks take
+// long to free; here when no thread can be started.
+void closeApart(int fd);
+// Written temporaries from this size on are closed apart.
+inline constexpr std::size_t kCloseApartFrom = std::size_t(64) << 20;
+
 class FdGuard {
 public:
     explicit FdGuard(int fd = -1) : fd_(fd) {}

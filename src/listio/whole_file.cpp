@@ -239,6 +239,9 @@ TextSaver::~TextSaver() {
 
 void TextSaver::drop() {
     if (named_) ::unlinkat(dir_, tempName_.c_str(), 0);
+    // Freeing the blocks of a temporary of some GiB takes a good part of a
+    // second, which a stopped check must not wait for.
+    if (temp_ >= 0 && written_ >= kCloseApartFrom) closeApart(std::exchange(temp_, -1));
     for (int* fd : {&temp_, &dir_, &device_})
         if (*fd >= 0) ::close(std::exchange(*fd, -1));
     begun_ = named_ = false;
