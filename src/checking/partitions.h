@@ -217,6 +217,7 @@ private:
     };
     // What a thread deciding partitions has of its own.
     struct Decider {
+        explicit Decider(KeptLines& g) : grid(g) {}
         KeptLines& grid;
         std::vector<char> buffer;   // a chunk read back from the file
         std::vector<Hashed> hashed; // the lines of the chunk being decided

@@ -106,14 +106,21 @@ TEST(CheckCore, EveryCaseInEveryWay) {
             EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
             // The smallest budget partitions every list with a line, in the
             // scratch file.
-            if (way.memory == 0) EXPECT_FALSE(watch.report.has_value());
+            if (way.memory == 0) {
+                EXPECT_FALSE(watch.report.has_value());
+            }
             if (way.memory == 1) {
                 EXPECT_EQ(watch.report.has_value(), c.lines > 0);
-                if (watch.report) EXPECT_GT(watch.report->scratch, 0u);
+                if (watch.report) {
+                    EXPECT_GT(watch.report->scratch, 0u);
+                }
             }
-            if (way.partitions > 0 && watch.report)
+            if (way.partitions > 0 && watch.report) {
                 EXPECT_EQ(watch.report->partitions, way.partitions);
-            if (way.memory >= 48 << 10 && watch.report) EXPECT_EQ(watch.report->scratch, 0u);
+            }
+            if (way.memory >= 48 << 10 && watch.report) {
+                EXPECT_EQ(watch.report->scratch, 0u);
+            }
         }
     }
 }
@@ -295,7 +302,9 @@ TEST(CheckCore, KeptRowsAreWrittenAheadOfTheSave) {
                       chk::Outcome::DuplicatesRemoved);
         });
         vq::listio::faults::setHook({});
-        if (c.total > 0 && !c.failWrite) EXPECT_GT(held.writes, 1) << "nothing was written ahead";
+        if (c.total > 0 && !c.failWrite) {
+            EXPECT_GT(held.writes, 1) << "nothing was written ahead";
+        }
         EXPECT_EQ(held.spilled, c.memory > 0);
         EXPECT_EQ(result, c.failWrite ? "Stream write error" : "ok");
         if (c.failWrite)
